@@ -1,0 +1,15 @@
+#include "link/Protocol.h"
+
+namespace quorvel::protocol {
+
+Text FormatVersion(int32_t model, const uint8_t version[kVersionReplyLen]) {
+  if (model == kModel1) {
+    return HexByteText(version[2]) + u"." + HexByteText(version[3]) + u"." +
+           DecimalText(version[5], 2);
+  }
+  const auto major = static_cast<uint8_t>(version[2] + 64);
+  return u"P" + DecimalText(major, 1) + u"." + DecimalText(version[3], 2) + u"." +
+         DecimalText(version[5], 2);
+}
+
+}  // namespace quorvel::protocol

@@ -1,0 +1,32 @@
+#pragma once
+// The platform's serial port calls, as the serial channel needs them. One
+// implementation per platform, chosen by the build (serial/posix/ on Linux).
+
+#include <cstdint>
+#include <string>
+
+namespace quorvel {
+
+using PortHandle = int;
+constexpr PortHandle kInvalidPort = -1;
+
+// Opens the device file for exclusive read/write use, applies raw 8N1 at the
+// given baud rate with no driver time-outs and purges both directions.
+// kInvalidPort on any failure (nothing is left open).
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate);
+void PortClose(PortHandle port);
+// Discards pending input and output.
+bool PortPurge(PortHandle port);
+// Writes all `count` bytes, waiting as long as it takes; false on an error
+// or a hang-up.
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count);
+// Reads exactly `count` bytes or fails once timeoutMs have passed since the
+// call began (monotonic). Returns the number of bytes read; on failure the
+// bytes already read are in `buffer`. A hang-up ends the wait at once.
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs);
+
+// Monotonic milliseconds, for every wait in the program.
+uint64_t MonotonicMs();
+void SleepMs(uint32_t ms);
+
+}  // namespace quorvel

@@ -1,0 +1,55 @@
+#pragma once
+// The serial channel: one COM-style port of the USB-to-serial adapter, held
+// exclusively, moving raw 8-bit data. Every operation blocks the calling
+// (user-interface) thread and reports success as a boolean; callers decide
+// what a failure means.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serial/PortList.h"
+#include "serial/PortLayer.h"
+#include "serial/WideText.h"
+
+namespace quorvel {
+
+struct SerialLink {
+  // The open port, or kInvalidPort while the channel is closed.
+  PortHandle hPort = kInvalidPort;
+  // Switches the echo reads off when non-zero. Always 0 in practice:
+  // discovery resets it before every open.
+  int32_t skipEcho = 0;
+  // Serial ports found by the latest ListSerialPorts.
+  std::vector<SSerInfo> ports;
+  // Receive buffer: command echoes and device replies land at its start.
+  uint8_t rxBuf[512] = {};
+
+  // Directory prefix that turns a port name into a device file ("/dev/" +
+  // "ttyUSB0"). Tests point it at the directory of a pseudo-terminal.
+  std::string deviceDir = "/dev/";
+
+  SerialLink() = default;
+  SerialLink(const SerialLink&) = delete;
+  SerialLink& operator=(const SerialLink&) = delete;
+  ~SerialLink();
+
+  // Opens deviceDir + portName exclusively and sets 8N1 at baudRate with raw
+  // data; false (channel closed) on any failure. Call only while closed.
+  bool OpenPort(const Text& portName, uint32_t baudRate);
+  // Closes the port if open; harmless when closed.
+  void ClosePort();
+  // Sends all `count` bytes, waiting without limit; false if not all went out.
+  bool WriteBytes(uint8_t count, const uint8_t* data);
+  // Receives exactly `count` bytes within timeoutMs, measured from the start
+  // of the call on a monotonic clock. A failed one-byte read leaves
+  // buffer[0] unchanged.
+  bool ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs);
+  // Purges, sends one byte and reads its echo (not compared) into rxBuf[0]
+  // within 500 ms.
+  bool SendCommand(uint8_t commandByte);
+  // Discards everything pending in both directions.
+  bool PurgePort();
+};
+
+}  // namespace quorvel

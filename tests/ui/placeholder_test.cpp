@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "link/Protocol.h"
+TEST(Placeholder, Builds) { SUCCEED(); }

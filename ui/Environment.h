@@ -1,0 +1,31 @@
+#pragma once
+// What the main dialog takes from the machine it runs on: where the language
+// switch and the program's own file are, where serial devices live, how ports
+// are enumerated, and how the end-of-update pause waits. The program uses the
+// defaults; tests point each at something of their own.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quorvel {
+
+class PortPlatform;
+
+struct Environment {
+  // INI-style file with [General] Language=...; read once, never written.
+  std::string languageSwitchPath;
+  // Full path of the running program's file; the language file lies beside it.
+  std::string programPath;
+  // Prefix that turns a port name into a device file.
+  std::string deviceDir = "/dev/";
+  // Port enumeration; null means the running machine's.
+  PortPlatform* portPlatform = nullptr;
+  // Waits without processing messages (the pause after an update).
+  std::function<void(uint32_t)> pauseMs;
+
+  // The running machine's locations (ui/linux/FileLocations.cpp).
+  static Environment System();
+};
+
+}  // namespace quorvel

@@ -1,0 +1,102 @@
+#pragma once
+// The main dialog. It owns the whole state of the program; its handlers are
+// defined beside the subsystem they belong to: ui/ (start-up, texts, lamps),
+// link/ (discovery, link monitor), update/ (update jobs).
+
+#include <cstdint>
+
+#include "serial/SerialLink.h"
+#include "serial/WideText.h"
+#include "ui/DialogEx.h"
+#include "ui/Environment.h"
+
+namespace quorvel {
+
+class CQuorvelDlg : public CDialogEx {
+ public:
+  CQuorvelDlg(WindowSystem& windowSystem, Environment environment);
+  ~CQuorvelDlg() override;
+
+  // --- message map
+  bool OnInitDialog() override;
+  void OnSysCommand(unsigned nID, long lParam) override;
+  void OnPaint() override;
+  IconHandle OnQueryDragIcon() override;
+  void OnTimer(uintptr_t nIDEvent) override;
+  void OnCommand(int id) override;
+  void OnOK() override;
+  void OnCancel() override;
+
+  void OnUpdateClicked();
+  void SelectModel1();
+  void SelectModel2();
+
+  // --- texts
+  void LoadLocalisedTexts();
+
+  // --- link monitor and discovery
+  void OnLinkTimer();
+  void ProbeModel1();
+  void ProbeModel2();
+  bool ReadDeviceVersion();
+  void ShowLinkStatus();
+  void FindAdapterPort();
+
+  // --- update jobs
+  Text ChooseUpdateFile(int32_t model);
+  void RunUpdateModel1();
+  void RunUpdateModel2();
+  void PumpMessages();
+
+  // The values that tell the two probes apart.
+  struct ProbeValues;
+
+  // --- state, in declaration order
+  IconHandle m_hIcon = 0;
+  Text m_strCaption;
+  Text m_strSwVersionLabel;
+  Text m_strConnStatusLabel;
+  Text m_strDeviceLinkLabel;
+  Text m_strUpdateButton;
+  Text m_strUsbStateLabel;
+  Text m_strDeviceStateLabel;
+  Rect m_rcUsbLamp;
+  Rect m_rcDeviceLamp;
+  Rect m_rcLamps;
+  uint8_t m_linkState = 0;
+  uint8_t m_shownLinkState = 0;
+  Text m_strSuccessful;
+  Text m_strHintNoAdapter;
+  Text m_strHintNoDevice;
+  Text m_strHintReady;
+  Text m_strTransferring;
+  Text m_strDeviceSelect;
+  uint8_t m_version[7] = {};
+  SerialLink m_link;
+  int32_t m_refreshVersion = 0;
+  int32_t m_model = 0;
+  int32_t m_baudRate = 19200;
+
+  // --- our own additions
+  // Where the machine's files, devices and ports are.
+  Environment m_env;
+  // True while an update job holds the port (from the loaded file to its
+  // end): the Update button and the model buttons are disabled meanwhile.
+  bool m_jobRunning = false;
+  // A close request that arrived during a job; honoured when the job ends.
+  bool m_closePending = false;
+
+ private:
+  void ProbeStep(const ProbeValues& values);
+  void SelectModel(int32_t model, int32_t baudRate);
+  void InvalidateLamps();
+  // Shared body of the two jobs; `handshake` runs the model's handshake and
+  // returns false with the error text set on failure.
+  void RunUpdate(int32_t model, bool (CQuorvelDlg::*handshake)(Text& errorText));
+  bool HandshakeModel1(Text& errorText);
+  bool HandshakeModel2(Text& errorText);
+  // Disables (true) or enables the Update and model buttons.
+  void LockControlsForJob(bool locked);
+};
+
+}  // namespace quorvel
