@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "link/Protocol.h"
-TEST(Placeholder, Builds) { SUCCEED(); }
