@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then runs the program or the tests.
+#
+#   tools/dev.sh run    build and start the program
+#   tools/dev.sh test   build twice (normal, and with AddressSanitizer and
+#                       UndefinedBehaviorSanitizer) and run the whole test suite
+#
+# Safe to run again: packages already installed and builds already up to date
+# are left as they are.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+
+# Debian packages the build, the program and the tests need.
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev
+  fonts-ipafont-gothic fonts-wqy-zenhei
+)
+
+install_missing() {
+  local missing=()
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+build() {  # build DIR [cmake options...]
+  local dir="$1"; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja "$@"
+  fi
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {  # run_tests DIR
+  (cd "$1" && ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+
+case "${1:-}" in
+  run)
+    install_missing "${packages[@]}"
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      echo "No desktop session found (DISPLAY is not set): start this from a desktop terminal." >&2
+      exit 1
+    fi
+    exec build/quorvel
+    ;;
+  test)
+    install_missing "${packages[@]}"
+    echo "== normal build"
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_tests build
+    echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      run_tests build-asan
+    ;;
+  *)
+    echo "usage: tools/dev.sh run|test" >&2
+    exit 2
+    ;;
+esac
