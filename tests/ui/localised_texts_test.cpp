@@ -1,0 +1,134 @@
+#include "ui/LocalisedTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/HeadlessWindow.h"
+#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
+#include "ui/DialogTemplates.h"
+#include "ui/QuorvelDlg.h"
+
+namespace quorvel {
+namespace {
+
+using test::TempDir;
+using test::TestEnvironment;
+
+// The fields in the order of the language file's keys below.
+std::vector<Text> Fields(const LocalisedTexts& t) {
+  return {t.caption,         t.swVersionLabel, t.connStatusLabel, t.deviceLinkLabel,
+          t.updateButton,    t.usbStateLabel,  t.deviceStateLabel, t.hintNoAdapter,
+          t.hintNoDevice,    t.hintReady,      t.transferring,     t.successful,
+          t.deviceSelect};
+}
+
+const std::vector<std::string> kKeys = {
+    "DLG_CAPTION",  "ESCVER",       "ConnState",  "DeviceLink", "Update",
+    "USBState",     "DeviceState",  "USBESCNOCONN", "USBCONNESCNO",
+    "USBESCCONN",   "Transferring", "SUCCESSFUL", "DEVICE_SELECT"};
+
+const std::vector<Text> kEnglish = {
+    u"Update Routine V1.1.1",
+    u"Device S/W Version",
+    u"Connection Status",
+    u"Device link",
+    u"Update",
+    u"USB Adapter State",
+    u"Device State",
+    u"Connect your USB adaptor to PC, Red signal change to Green.",
+    u"Connect your Device to USB adaptor, Red signal change to Green.",
+    u"You can update the software.",
+    u"Transferring..",
+    u"Updated successfully!",
+    u"Device Selection"};
+
+// A language file with "text<N>" for the N-th key; `skip` leaves a key out.
+std::string LanguageFile(const std::string& skip = "") {
+  std::string ini = "; translation\r\n[Lab]\r\n";
+  for (size_t i = 0; i < kKeys.size(); ++i) {
+    if (kKeys[i] != skip) ini += kKeys[i] + "=text" + std::to_string(i) + "\r\n";
+  }
+  return ini;
+}
+
+class LocalisedTextsTest : public testing::Test {
+ protected:
+  Environment Env(const std::string& conf) {
+    Environment env = testEnv.Make(dir.Path().string());
+    if (!conf.empty()) env.languageSwitchPath = dir.WriteFile("Quorvel.conf", conf).string();
+    return env;
+  }
+  static constexpr const char* kJapanese = "[General]\nLanguage=Japanese\n";
+
+  TempDir dir;
+  TestEnvironment testEnv;
+};
+
+TEST_F(LocalisedTextsTest, EnglishUnlessSwitchSaysJapanese) {
+  dir.WriteFile("JapZemb.ini", LanguageFile());
+  // Blanks around a value are dropped unless quoted, as in any Qt settings file.
+  const std::vector<std::string> confs = {
+      "",
+      "[General]\n",
+      "[General]\nLanguage=JAPANESE",
+      "[General]\nLanguage=\"Japanese \"",
+      "[General]\nLanguage=\"\"",
+      "[General]\nLanguage=\"Japanese" + std::string(130, ' ') + "\""};
+  for (const std::string& conf : confs) {
+    SCOPED_TRACE(conf);
+    EXPECT_EQ(Fields(LoadTexts(Env(conf))), kEnglish);
+  }
+}
+
+TEST_F(LocalisedTextsTest, AllTextsFromLanguageFile) {
+  dir.WriteFile("JapZemb.ini", LanguageFile());
+  std::vector<Text> expected;
+  for (size_t i = 0; i < kKeys.size(); ++i) expected.push_back(u"text" + DecimalText(static_cast<uint32_t>(i)));
+  expected[0] += u" V1.1.1";
+  EXPECT_EQ(Fields(LoadTexts(Env(kJapanese))), expected);
+}
+
+TEST_F(LocalisedTextsTest, NoLanguageFileGivesDefaultEverywhere) {
+  std::vector<Text> expected(kKeys.size(), u"df");
+  expected[0] = u"df V1.1.1";
+  EXPECT_EQ(Fields(LoadTexts(Env(kJapanese))), expected);
+}
+
+TEST_F(LocalisedTextsTest, MissingKeyGivesDefaultOthersFromFile) {
+  dir.WriteFile("JapZemb.ini", LanguageFile("USBESCCONN"));
+  const LocalisedTexts texts = LoadTexts(Env(kJapanese));
+  EXPECT_EQ(texts.hintReady, u"df");
+  EXPECT_EQ(texts.hintNoDevice, u"text8");
+  EXPECT_EQ(texts.transferring, u"text10");
+}
+
+TEST_F(LocalisedTextsTest, CaptionKeepsFirst259CharactersThenSuffix) {
+  dir.WriteFile("JapZemb.ini",
+                "[lab]\ndlg_caption=" + std::string(300, 'c') + "\nsuccessful=\n");
+  const LocalisedTexts texts = LoadTexts(Env(kJapanese));
+  EXPECT_EQ(texts.caption, Text(259, u'c') + u" V1.1.1");
+  EXPECT_EQ(texts.successful, u"");
+  EXPECT_EQ(texts.updateButton, u"df");
+}
+
+TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
+  // 日本語 in code page 932, as a Japanese Windows machine saves it.
+  dir.WriteFile("JapZemb.ini",
+                "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
+                "USBESCNOCONN=a=b\r\n");
+  test::HeadlessWindowSystem ws;
+  CQuorvelDlg dlg(ws, Env(kJapanese));
+  test::HeadlessWindow& w = ws.Open(dlg);
+  EXPECT_EQ(w.caption, u"日本語 V1.1.1");
+  EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Ver");
+  EXPECT_EQ(w.TextOf(IDC_HINT_TEXT), u"a=b");
+  EXPECT_EQ(w.TextOf(IDC_UPDATE), u"df");
+  EXPECT_EQ(dlg.m_strSuccessful, u"df");
+  EXPECT_EQ(dlg.m_strTransferring, u"df");
+}
+
+}  // namespace
+}  // namespace quorvel
