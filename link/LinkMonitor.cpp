@@ -91,8 +91,14 @@ void CQuorvelDlg::ShowLinkStatus() {
   }
 }
 
-void CQuorvelDlg::SelectModel1() { SelectModel(kModel1, kBaudModel1); }
-void CQuorvelDlg::SelectModel2() { SelectModel(kModel2, kBaudModel2); }
+void CQuorvelDlg::SelectModel1() {
+  if (m_jobRunning) return;
+  SelectModel(kModel1, kBaudModel1);
+}
+void CQuorvelDlg::SelectModel2() {
+  if (m_jobRunning) return;
+  SelectModel(kModel2, kBaudModel2);
+}
 
 void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_wnd->KillTimer(1);

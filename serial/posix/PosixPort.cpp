@@ -1,11 +1,205 @@
+// The serial port layer on POSIX terminals (Linux tty devices, including
+// pseudo-terminals). The port is held exclusively, carries raw 8-bit data in
+// both directions, and every wait is bounded by a monotonic deadline or ends
+// at once when the device goes away.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
 #include "serial/PortLayer.h"
 
 namespace quorvel {
-PortHandle PortOpen(const std::string&, uint32_t) { return kInvalidPort; }
-void PortClose(PortHandle) {}
-bool PortPurge(PortHandle) { return false; }
-bool PortWriteAll(PortHandle, const uint8_t*, size_t) { return false; }
-size_t PortReadAll(PortHandle, uint8_t*, size_t, uint32_t) { return 0; }
-uint64_t MonotonicMs() { return 0; }
-void SleepMs(uint32_t) {}
+namespace {
+
+uint64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+// Only rates with a termios constant are offered; any other is refused.
+bool SpeedConstant(uint32_t baudRate, speed_t* speed) {
+  struct Rate {
+    uint32_t baud;
+    speed_t constant;
+  };
+  static constexpr Rate kRates[] = {
+      {50, B50},         {75, B75},         {110, B110},       {134, B134},
+      {150, B150},       {200, B200},       {300, B300},       {600, B600},
+      {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+      {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+      {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+  for (const Rate& rate : kRates) {
+    if (rate.baud == baudRate) {
+      *speed = rate.constant;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Input flags that would alter, drop or act on data bytes (0x11/0x13 flow
+// control, CR/LF mapping, stripping, parity marking).
+constexpr tcflag_t kCookedInput =
+    IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | INPCK | BRKINT | IMAXBEL;
+constexpr tcflag_t kCookedLocal = ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN;
+
+// Raw 8N1: the line carries every byte value unchanged. A line break is not
+// data and is ignored; a byte with a framing error still takes its place (as
+// 0), so counts stay aligned with what the device sent.
+void MakeRaw(termios& tio, speed_t speed) {
+  tio.c_iflag &= ~kCookedInput;
+  tio.c_iflag |= IGNBRK;
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~kCookedLocal;
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL | CMSPAR);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+}
+
+// What the driver reports back must be what was asked for: a driver that
+// silently keeps another rate or framing has refused the settings.
+bool IsRawAsAsked(const termios& tio, speed_t speed) {
+  return cfgetispeed(&tio) == speed && cfgetospeed(&tio) == speed &&
+         (tio.c_cflag & CSIZE) == CS8 && (tio.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0 &&
+         (tio.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD) && (tio.c_iflag & kCookedInput) == 0 &&
+         (tio.c_lflag & kCookedLocal) == 0 && (tio.c_oflag & OPOST) == 0 && tio.c_cc[VMIN] == 0 &&
+         tio.c_cc[VTIME] == 0;
+}
+
+int CeilMs(uint64_t ns) {
+  const uint64_t ms = (ns + 999'999u) / 1'000'000u;
+  return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+  speed_t speed{};
+  if (devicePath.empty() || !SpeedConstant(baudRate, &speed)) return kInvalidPort;
+
+  const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kInvalidPort;
+
+  bool exclusiveSet = false;
+  const auto fail = [&] {
+    // The exclusive flag outlives the descriptor on some terminals
+    // (pseudo-terminals keep it while their other side is open).
+    if (exclusiveSet) ioctl(fd, TIOCNXCL);
+    close(fd);
+    return kInvalidPort;
+  };
+
+  // Exclusive use: the advisory lock keeps out every program that asks for
+  // it (root included); TIOCEXCL refuses further opens by anyone but root.
+  // A terminal already marked exclusive is held by someone else.
+  if (!isatty(fd)) return fail();
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+  int alreadyExclusive = 0;
+  if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) return fail();
+  if (ioctl(fd, TIOCEXCL) != 0) return fail();
+  exclusiveSet = true;
+
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return fail();
+  MakeRaw(tio, speed);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
+  termios applied{};
+  if (tcgetattr(fd, &applied) != 0 || !IsRawAsAsked(applied, speed)) return fail();
+
+  tcflush(fd, TCIOFLUSH);  // leftovers of an earlier user; the result does not matter
+  return fd;
+}
+
+void PortClose(PortHandle port) {
+  if (port < 0) return;
+  ioctl(port, TIOCNXCL);  // fails harmlessly on a hung-up terminal
+  close(port);
+}
+
+bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }
+
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = write(port, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The driver's buffer is full: wait without limit for room, but give
+      // up at once when the device is gone.
+      pollfd pfd{port, POLLOUT, 0};
+      const int r = poll(&pfd, 1, -1);
+      if (r < 0 && errno != EINTR) return false;
+      if (r > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+      continue;
+    }
+    return false;  // EIO, EPIPE, or a driver that takes nothing
+  }
+  return true;
+}
+
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+  const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
+  size_t got = 0;
+  bool hungUp = false;
+  while (got < count) {
+    // Bytes already waiting are taken before the clock is looked at, so a
+    // read whose bytes are all there succeeds at once, whatever its time-out.
+    // With VMIN = VTIME = 0 an empty terminal reads 0 bytes rather than
+    // EAGAIN; a hang-up is told by poll, and what was left is taken first.
+    const ssize_t n = read(port, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return got;  // EIO: device gone
+    if (hungUp) return got;
+
+    const uint64_t now = MonotonicNs();
+    if (now >= deadline) return got;
+    pollfd pfd{port, POLLIN, 0};
+    const int r = poll(&pfd, 1, CeilMs(deadline - now));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return got;
+    }
+    if ((pfd.revents & POLLNVAL) != 0) return got;
+    if ((pfd.revents & (POLLERR | POLLHUP)) != 0) hungUp = true;
+  }
+  return got;
+}
+
+uint64_t MonotonicMs() { return MonotonicNs() / 1'000'000u; }
+
+void SleepMs(uint32_t ms) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t target = static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u +
+                          static_cast<uint64_t>(now.tv_nsec) + static_cast<uint64_t>(ms) * 1'000'000u;
+  timespec until{};
+  until.tv_sec = static_cast<time_t>(target / 1'000'000'000u);
+  until.tv_nsec = static_cast<long>(target % 1'000'000'000u);
+  // An absolute deadline: a signal that interrupts the sleep does not
+  // shorten or stretch it.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
 }  // namespace quorvel

@@ -1,0 +1,121 @@
+// The POSIX port layer where the channel cannot reach it: writes stalled by a
+// full buffer, and waits interrupted by signals.
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "serial/PortLayer.h"
+#include "support/SimulatedLine.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A pseudo-terminal whose master nobody reads, so the slave's output fills up.
+struct UnreadPty {
+  UnreadPty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 &&
+        ptsname_r(master, name, sizeof name) == 0) {
+      slavePath = name;
+    }
+  }
+  ~UnreadPty() {
+    if (master >= 0) close(master);
+  }
+  int master = -1;
+  std::string slavePath;
+};
+
+TEST(PortLayer, WriteStalledOnAFullBufferFailsWhenTheFarEndGoesAway) {
+  UnreadPty pty;
+  ASSERT_FALSE(pty.slavePath.empty());
+  const PortHandle port = PortOpen(pty.slavePath, 19200);
+  ASSERT_NE(port, kInvalidPort);
+
+  // Far more than a pseudo-terminal buffers: the write must wait for room.
+  static std::vector<uint8_t> data(4 << 20, 0x5A);
+  auto result = std::make_shared<std::promise<bool>>();
+  std::future<bool> done = result->get_future();
+  std::thread([result, port] { result->set_value(PortWriteAll(port, data.data(), data.size())); }).detach();
+
+  EXPECT_EQ(done.wait_for(300ms), std::future_status::timeout) << "a stalled write waits";
+  close(pty.master);
+  pty.master = -1;
+  ASSERT_EQ(done.wait_for(5s), std::future_status::ready) << "write still hanging after hang-up";
+  EXPECT_FALSE(done.get());
+  PortClose(port);
+}
+
+std::atomic<int> g_signals{0};
+void CountSignal(int) { ++g_signals; }
+
+// Interrupts the calling thread with SIGUSR1 every few milliseconds, with no
+// automatic restart of system calls, while it lives.
+class SignalStorm {
+ public:
+  SignalStorm() : m_target(pthread_self()) {
+    struct sigaction action {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGUSR1, &action, &m_previous);
+    m_thread = std::thread([this] {
+      while (!m_stop) {
+        pthread_kill(m_target, SIGUSR1);
+        std::this_thread::sleep_for(3ms);
+      }
+    });
+  }
+  ~SignalStorm() {
+    m_stop = true;
+    m_thread.join();
+    sigaction(SIGUSR1, &m_previous, nullptr);
+  }
+
+ private:
+  pthread_t m_target;
+  struct sigaction m_previous {};
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+TEST(PortLayer, SignalsNeitherShortenNorBreakWaits) {
+  test::SimulatedLine line;
+  const PortHandle port = PortOpen(line.DevicePath(), 19200);
+  ASSERT_NE(port, kInvalidPort);
+  g_signals = 0;
+  SignalStorm storm;
+
+  uint64_t start = MonotonicMs();
+  SleepMs(200);
+  EXPECT_GE(MonotonicMs() - start, 200u);
+
+  uint8_t buffer[3] = {};
+  start = MonotonicMs();
+  EXPECT_EQ(PortReadAll(port, buffer, 1, 300), 0u);
+  EXPECT_GE(MonotonicMs() - start, 300u);
+
+  line.Send({7, 8, 9}, 150);
+  EXPECT_EQ(PortReadAll(port, buffer, 3, 2000), 3u);
+  const uint8_t out[] = {1, 2, 3};
+  EXPECT_TRUE(PortWriteAll(port, out, sizeof out));
+  EXPECT_GT(g_signals.load(), 10);
+  PortClose(port);
+}
+
+}  // namespace
+}  // namespace quorvel
