@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include <filesystem>
+
+#include "link/Protocol.h"
+#include "support/FakePortPlatform.h"
+#include "support/HeadlessWindow.h"
+#include "support/SimulatedLine.h"
+#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
+#include "ui/QuorvelDlg.h"
+
+namespace quorvel {
+namespace {
+
+using test::FakeInterface;
+using test::FakePortPlatform;
+using test::SimulatedLine;
+
+// Two simulated adapters reachable under one device directory as ttyA and
+// ttyB, and a port list the test writes itself.
+class DiscoveryTest : public ::testing::Test {
+ protected:
+  DiscoveryTest() {
+    std::filesystem::create_symlink(lineA.SlavePath(), devices.Path() / "ttyA");
+    std::filesystem::create_symlink(lineB.SlavePath(), devices.Path() / "ttyB");
+    Environment e = env.Make(devices.Path().string(), &ports);
+    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
+    w = &ws.Open(*dlg);
+    w->Click(IDC_MODEL2_RADIO);
+  }
+
+  void List(std::vector<std::pair<Text, Text>> entries) {
+    ports.interfaces.clear();
+    for (auto& [path, friendly] : entries) {
+      FakeInterface i;
+      i.devicePath = path;
+      i.friendlyName = friendly;
+      ports.interfaces.push_back(i);
+    }
+  }
+
+  SimulatedLine lineA{SimulatedLine::Options{"a"}};
+  SimulatedLine lineB{SimulatedLine::Options{"b"}};
+  test::TempDir devices;
+  FakePortPlatform ports;
+  test::TestEnvironment env;
+  test::HeadlessWindowSystem ws;
+  std::unique_ptr<CQuorvelDlg> dlg;
+  test::HeadlessWindow* w = nullptr;
+};
+
+TEST_F(DiscoveryTest, WhatCountsAsAnAdapter) {
+  const struct {
+    const char* what;
+    const char16_t* path;
+    bool opens;
+  } cases[] = {
+      {"first identifiers", u"x#usb#vid_10c4&pid_ea60#1", true},
+      {"second identifiers", u"/sys/class/tty/ttyA#vid_10c8&pid_ea61", true},
+      {"at position 0", u"vid_10c4&pid_ea60#1", false},
+      {"upper case", u"x#USB#VID_10C4&PID_EA60#1", false},
+      {"mixed pair", u"x#vid_10c4&pid_ea61", false},
+      {"no identifiers", u"/sys/class/tty/ttyS0", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    dlg->SelectModel2();
+    List({{c.path, u"ttyA)"}});
+    w->Tick();
+    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
+    EXPECT_EQ(dlg->m_link.hPort != kInvalidPort, c.opens);
+  }
+}
+
+TEST_F(DiscoveryTest, ThePortNameIsCutFromTheFriendlyName) {
+  const struct {
+    const char16_t* friendly;
+    bool opens;
+  } cases[] = {
+      {u"Bridge (COM:ttyA)", true},  // our Linux scheme
+      {u"ttyA)", true},              // no "COM": from the start
+      {u"Bridge (COM:ttyA", false},  // no ")": empty name
+      {u"", false},
+      {u"Bridge (COM:ttyZ)", false},  // no such device
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.friendly));
+    dlg->SelectModel2();
+    List({{u"x#vid_10c4&pid_ea60", c.friendly}});
+    w->Tick();
+    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
+  }
+}
+
+TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
+  List({{u"/sys/class/tty/ttyS0", u"serial (COM:ttyS0)"},
+        {u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
+        {u"x#vid_10c8&pid_ea61", u"Bridge (COM:ttyB)"}});
+  // Another program holds the first adapter.
+  SerialLink other;
+  other.deviceDir = devices.Path().string() + "/";
+  ASSERT_TRUE(other.OpenPort(u"ttyA", 19200));
+  w->Tick();
+  EXPECT_EQ(dlg->m_linkState, 1);
+  ASSERT_NE(dlg->m_link.hPort, kInvalidPort);
+  // The port opened is the second adapter's: a byte sent arrives on line B.
+  ASSERT_TRUE(dlg->m_link.WriteBytes(1, std::vector<uint8_t>{0x42}.data()));
+  EXPECT_TRUE(lineB.WaitForReceived(1, 2000));
+  EXPECT_EQ(lineA.ReceivedCount(), 0u);
+}
+
+TEST_F(DiscoveryTest, AnAdapterReachedWhileAPortIsOpenOnlyResetsSkipEcho) {
+  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+  w->Tick();
+  ASSERT_EQ(dlg->m_linkState, 1);
+  const PortHandle open = dlg->m_link.hPort;
+  const size_t invalidations = w->invalidations.size();
+  dlg->m_link.skipEcho = 7;
+  dlg->m_linkState = 0;  // as if the monitor were to look again
+  dlg->FindAdapterPort();
+  EXPECT_EQ(dlg->m_link.skipEcho, 0);
+  EXPECT_EQ(dlg->m_link.hPort, open);
+  EXPECT_EQ(dlg->m_linkState, 0);
+  EXPECT_EQ(w->invalidations.size(), invalidations);
+}
+
+TEST_F(DiscoveryTest, AnEnumerationErrorEndsTheAttemptQuietly) {
+  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+  ports.setStatus = 5;  // the interface set cannot be opened
+  w->Tick();
+  w->Tick();
+  EXPECT_EQ(dlg->m_linkState, 0);
+  EXPECT_TRUE(w->messageBoxes.empty());
+  ports.setStatus = 0;
+  w->Tick();
+  EXPECT_EQ(dlg->m_linkState, 1);
+}
+
+TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
+  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+  w->Click(IDC_MODEL1_RADIO);
+  w->Tick();
+  ASSERT_EQ(dlg->m_linkState, 1);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(dlg->m_link.hPort, &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B1200));
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,57 @@
+#pragma once
+// The main dialog in a headless window, wired to a simulated adapter (a
+// pseudo-terminal named ttySIM0) that a fake sysfs lists as a USB adapter
+// with the identifiers discovery looks for.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "link/Protocol.h"
+#include "serial/PortPlatform.h"
+#include "support/FakeSysfs.h"
+#include "support/HeadlessWindow.h"
+#include "support/SimulatedDevice.h"
+#include "support/SimulatedLine.h"
+#include "support/TestEnvironment.h"
+#include "ui/DialogTemplates.h"
+#include "ui/QuorvelDlg.h"
+
+namespace quorvel::test {
+
+class LinkFixture {
+ public:
+  explicit LinkFixture(int32_t model, const char* vid = "10c4", const char* pid = "ea60")
+      : device(line, model) {
+    sysfs.AddUsbSerial("ttySIM0", vid, pid, std::string("USB to UART Bridge"),
+                       std::string("0001"));
+    platform = MakeSysfsPortPlatform(sysfs.RootString());
+    Environment e = env.Make(line.DeviceDir(), platform.get());
+    e.deviceDir = line.DeviceDir();
+    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
+    w = &ws.Open(*dlg);
+  }
+
+  void SelectModel(int32_t model) {
+    w->Click(model == protocol::kModel1 ? IDC_MODEL1_RADIO : IDC_MODEL2_RADIO);
+  }
+
+  // Ticks and then paints what the tick invalidated, as the window would.
+  void TickAndPaint() {
+    w->Tick();
+    w->Paint();
+  }
+
+  size_t Invalidations() const { return w->invalidations.size(); }
+
+  SimulatedLine line;
+  SimulatedDevice device;
+  FakeSysfs sysfs;
+  std::unique_ptr<PortPlatform> platform;
+  TestEnvironment env;
+  HeadlessWindowSystem ws;
+  std::unique_ptr<CQuorvelDlg> dlg;
+  HeadlessWindow* w = nullptr;
+};
+
+}  // namespace quorvel::test
