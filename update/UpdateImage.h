@@ -3,7 +3,9 @@
 // chain of length-prefixed records (two-byte big-endian length L, then L
 // bytes), sent to the device one record at a time exactly as stored.
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "serial/WideText.h"
 
@@ -21,7 +23,8 @@ enum class ImageLoadResult { Loaded, OpenFailed, NotValid, Empty };
 // Decodes the file at `path` into `image`. Text-mode reading: CR LF reads as
 // LF and a byte 0x1A ends the data. Refuses (NotValid) a pair that is not two
 // upper-case hex digits, a file that decodes past the capacity, and an image
-// that is not a well-formed record chain.
+// that is not a well-formed record chain. The file is held exclusively while
+// it is read: a file that another holder has locked cannot be opened.
 ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image);
 
 // Two characters, first the high four bits, "0"-"9" and "A"-"F" only.
@@ -33,5 +36,35 @@ bool IsWellFormedRecordChain(const UpdateImage& image);
 
 // The message a failed load shows.
 Text ImageLoadMessage(ImageLoadResult result);
+
+// The decoding step of LoadUpdateImage, fed with the file's raw bytes block
+// by block as they are read. Applies the text-mode rules, pairs the
+// characters and stores the bytes; never stores past the capacity.
+class UpdateTextDecoder {
+ public:
+  // Empties `image`; the decoder writes into it until Finish().
+  explicit UpdateTextDecoder(UpdateImage& image);
+
+  // Takes the next raw bytes of the file. False once no more input is
+  // wanted: the data ended at a 0x1A byte, or a pair was refused.
+  bool Feed(const uint8_t* data, size_t size);
+  // Ends the input: Loaded, NotValid (image emptied) or Empty. The record
+  // chain is not looked at here.
+  ImageLoadResult Finish();
+
+ private:
+  void TakeChar(uint8_t ch);
+
+  UpdateImage& m_image;
+  bool m_pendingCr = false;  // a CR whose follower has not been seen yet
+  bool m_ended = false;      // 0x1A seen
+  bool m_refused = false;    // bad pair or capacity exceeded
+  bool m_haveFirst = false;  // first character of a pair is waiting
+  uint8_t m_first = 0;
+};
+
+// Decodes the whole raw contents of an update file, as LoadUpdateImage does
+// after opening it, without the record-chain check.
+ImageLoadResult DecodeUpdateText(std::string_view fileBytes, UpdateImage& image);
 
 }  // namespace quorvel

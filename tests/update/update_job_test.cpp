@@ -1,0 +1,551 @@
+// The update jobs against a simulated adapter and device: handshakes,
+// records with echo and verdicts, resends, progress, and the state every end
+// leaves behind.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/Protocol.h"
+#include "support/HeadlessWindow.h"
+#include "support/SimulatedDevice.h"
+#include "support/SimulatedLine.h"
+#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
+#include "ui/DialogTemplates.h"
+#include "ui/QuorvelDlg.h"
+
+namespace quorvel {
+namespace {
+
+using test::HeadlessWindow;
+using test::HeadlessWindowSystem;
+using test::SimulatedDevice;
+using test::SimulatedLine;
+using Answer = SimulatedDevice::Answer;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const Text kNoHandshakeD7 = u"Update Error: TX=0xD7, TX Timeover!";
+const Text kNoHandshakeD6 = u"Update Error: TX=0xD6, TX Timeover!";
+const Text kTransferError = u"Update Error: Data transfer error!";
+const Text kSuccess = u"Updated successfully!";
+
+Bytes Record(uint8_t bodyLength, uint8_t fill) {
+  Bytes r{0x00, bodyLength};
+  r.resize(2u + bodyLength, fill);
+  return r;
+}
+
+Bytes Join(const std::vector<Bytes>& records) {
+  Bytes all;
+  for (const Bytes& r : records) all.insert(all.end(), r.begin(), r.end());
+  return all;
+}
+
+std::string HexText(const Bytes& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
+}
+
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Another holder of a file, through a lock of its own.
+bool CanLockElsewhere(const Text& path) {
+  const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return locked;
+}
+
+// The headless window, with a hook where the job stops the link monitor
+// (after the load, before the port is touched).
+class JobWindow : public HeadlessWindow {
+ public:
+  using HeadlessWindow::HeadlessWindow;
+  void KillTimer(unsigned id) override {
+    HeadlessWindow::KillTimer(id);
+    if (onKillTimer) onKillTimer();
+  }
+  std::function<void()> onKillTimer;
+};
+
+class UpdateJobTest : public testing::Test {
+ protected:
+  UpdateJobTest() {
+    dlg->Attach(&w);
+    dlg->OnInitDialog();
+    // Everything the job shows at the moment of each pump.
+    ws.onPump = [this] {
+      PumpView v;
+      v.status = w.TextOf(IDC_STATUS_EDIT);
+      v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
+                          w.IsEnabled(IDC_MODEL2_RADIO);
+      v.jobRunning = dlg->m_jobRunning;
+      v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
+      pumps.push_back(v);
+    };
+  }
+
+  // The selected model's device answered and its port is open, as the link
+  // monitor leaves it.
+  void Connect(int32_t model) {
+    device.reset();
+    device = std::make_unique<SimulatedDevice>(line, model);
+    dlg->m_model = model;
+    dlg->m_baudRate = model == 1 ? 1200 : 19200;
+    dlg->m_link.deviceDir = line.DeviceDir();
+    ASSERT_TRUE(dlg->m_link.OpenPort(line.PortName(), dlg->m_baudRate));
+    dlg->m_linkState = 2;
+  }
+
+  // Writes the image as an update file and queues it for the file dialog.
+  void PickImage(const Bytes& image) {
+    heldPath = FromUtf8(dir.WriteFile("image.pkc", HexText(image)).string());
+    ws.filesToPick.push_back(heldPath);
+  }
+
+  void RunJob() { w.Click(IDC_UPDATE); }
+
+  std::vector<Text> ProgressTexts() const {
+    std::vector<Text> shown;
+    for (const auto& [id, text] : w.textLog) {
+      if (id == IDC_STATUS_EDIT && text.starts_with(u"Transferring")) shown.push_back(text);
+    }
+    return shown;
+  }
+  std::vector<Text> StatusTexts() const {
+    std::vector<Text> shown;
+    for (const auto& [id, text] : w.textLog) {
+      if (id == IDC_STATUS_EDIT) shown.push_back(text);
+    }
+    return shown;
+  }
+
+  void ExpectControlsFree() {
+    EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
+    EXPECT_TRUE(w.IsEnabled(IDC_MODEL1_RADIO));
+    EXPECT_TRUE(w.IsEnabled(IDC_MODEL2_RADIO));
+    EXPECT_FALSE(dlg->m_jobRunning);
+    if (!heldPath.empty()) {
+      EXPECT_TRUE(CanLockElsewhere(heldPath)) << "the file is still held";
+    }
+  }
+
+  // A failure exit: the message without an icon, port closed, monitor
+  // restarted, no version refresh asked for.
+  void ExpectFailureExit(const Text& message) {
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    EXPECT_EQ(ToUtf8(w.messageBoxes[0].text), ToUtf8(message));
+    EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::None);
+    EXPECT_EQ(dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(w.timers.count(1), 1u);
+    EXPECT_EQ(w.timers[1], 500u);
+    EXPECT_TRUE(w.timerLog.back().set);
+    EXPECT_EQ(dlg->m_refreshVersion, 0);
+    EXPECT_EQ(dlg->m_linkState, 2);
+    EXPECT_TRUE(env.pauses.empty());
+    ExpectControlsFree();
+  }
+
+  void ExpectCompletion() {
+    EXPECT_TRUE(w.messageBoxes.empty()) << ToUtf8(w.messageBoxes.front().text);
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), kSuccess);
+    EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(w.timers.count(1), 1u);
+    EXPECT_EQ(w.timers[1], 500u);
+    EXPECT_EQ(dlg->m_refreshVersion, 1);
+    EXPECT_EQ(env.pauses, std::vector<uint32_t>{1000});
+    ExpectControlsFree();
+  }
+
+  struct PumpView {
+    Text status;
+    bool controlsEnabled;
+    bool jobRunning;
+    bool fileHeld;
+  };
+
+  SimulatedLine line;
+  std::unique_ptr<SimulatedDevice> device;
+  test::TempDir dir;
+  test::TestEnvironment env;
+  HeadlessWindowSystem ws;
+  std::unique_ptr<CQuorvelDlg> dlg =
+      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
+  JobWindow w{ws, *dlg, *FindDialogTemplate(IDD_QUORVEL_DIALOG)};
+  Text heldPath;
+  std::vector<PumpView> pumps;
+};
+
+// ---- completion
+
+TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
+  Connect(2);
+  // Bodies of flow-control, line-end and end-of-file bytes must cross as data.
+  const std::vector<Bytes> records = {Record(253, 0x11), Record(100, 0x13), Record(7, 0x0D),
+                                      Record(0, 0), Record(253, 0x1A), Record(30, 0xFF)};
+  PickImage(Join(records));
+
+  // The pause comes after the success text and before the monitor restarts.
+  bool pausedInOrder = false;
+  dlg->m_env.pauseMs = [&](uint32_t ms) {
+    env.pauses.push_back(ms);
+    pausedInOrder = w.TextOf(IDC_STATUS_EDIT) == kSuccess && w.timers.count(1) == 0 &&
+                    dlg->m_refreshVersion == 0;
+  };
+  RunJob();
+
+  ExpectCompletion();
+  EXPECT_TRUE(pausedInOrder);
+  EXPECT_EQ(device->ReceivedRecords(), records);
+  EXPECT_EQ(device->AcceptedImage(), Join(records));
+  const Bytes sent = line.Received();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent[0], 0xD6);
+  EXPECT_EQ(Bytes(sent.begin() + 1, sent.end()), Join(records));
+  EXPECT_EQ(w.fileFilters, std::vector<Text>{u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||"});
+  // The monitor was stopped for the job and started again at its end.
+  ASSERT_EQ(w.timerLog.size(), 3u);
+  EXPECT_FALSE(w.timerLog[1].set);
+  EXPECT_TRUE(w.timerLog[2].set);
+  // One pump per record, each with the controls locked and the file held.
+  ASSERT_EQ(pumps.size(), records.size());
+  for (const PumpView& p : pumps) {
+    EXPECT_FALSE(p.controlsEnabled);
+    EXPECT_TRUE(p.jobRunning);
+    EXPECT_TRUE(p.fileHeld);
+  }
+}
+
+TEST_F(UpdateJobTest, OneRecordShowsHundredPercentOnceThenSuccess) {
+  Connect(2);
+  PickImage({0x00, 0x03, 0xC0, 0xFF, 0xEE});
+  RunJob();
+  ExpectCompletion();
+  EXPECT_EQ(StatusTexts(), (std::vector<Text>{u" ", u"Transferring.. 100%", kSuccess}));
+  EXPECT_GE(w.updateWindowCount, 2);
+}
+
+TEST_F(UpdateJobTest, ResendsUpToThreeTimesAndStartsCountingAfreshPerRecord) {
+  Connect(2);
+  const std::vector<Bytes> records = {Record(40, 0xA1), Record(40, 0xA2), Record(40, 0xA3)};
+  PickImage(Join(records));
+  device->SetVerdicts({Answer::Reject(0x55), Answer::Reject(0x00), Answer::Reject(0x13),
+                       Answer::Accept(),  //
+                       Answer::Reject(), Answer::Reject(), Answer::Reject(), Answer::Accept(),
+                       Answer::Accept()});
+  RunJob();
+
+  ExpectCompletion();
+  const std::vector<Bytes> expected = {records[0], records[0], records[0], records[0],
+                                       records[1], records[1], records[1], records[1],
+                                       records[2]};
+  EXPECT_EQ(device->ReceivedRecords(), expected);
+  // A resend repeats the last percentage; two of three equal records is 66.
+  EXPECT_EQ(ProgressTexts(),
+            (std::vector<Text>{u"Transferring.. 0%", u"Transferring.. 0%", u"Transferring.. 0%",
+                               u"Transferring.. 33%", u"Transferring.. 33%",
+                               u"Transferring.. 33%", u"Transferring.. 33%",
+                               u"Transferring.. 66%", u"Transferring.. 100%"}));
+}
+
+// The adapter garbles every echo: the handshake reply still passes, and a
+// resent record is sent as the file has it, not as it came back.
+TEST_F(UpdateJobTest, GarbledEchoesDoNotChangeWhatIsSent) {
+  Connect(2);
+  line.SetEchoMask(0xFF);
+  const std::vector<Bytes> records = {Record(200, 0x5A), Record(3, 0x00)};
+  PickImage(Join(records));
+  device->SetVerdicts({Answer::Reject(), Answer::Reject(), Answer::Accept()});
+  RunJob();
+
+  ExpectCompletion();
+  EXPECT_EQ(device->ReceivedRecords(),
+            (std::vector<Bytes>{records[0], records[0], records[0], records[1]}));
+  EXPECT_EQ(device->AcceptedImage(), Join(records));
+}
+
+// ---- transfer failures
+
+TEST_F(UpdateJobTest, TransferFailures) {
+  struct Case {
+    const char* what;
+    std::vector<Answer> verdicts;
+    size_t hangUpAfterBytes;  // 0: the line stays
+    Text message;
+    std::vector<Text> progress;
+    size_t recordsReceived;
+  };
+  const std::vector<Bytes> records = {Record(10, 0x01), Record(10, 0x02)};
+  const std::vector<Case> cases = {
+      {"crc error on the second record",
+       {Answer::Accept(), Answer::CrcError()},
+       0,
+       u"Update Error: Data transfer crc error!",
+       {u"Transferring.. 50%"},
+       2},
+      {"four rejections of one record",
+       {Answer::Reject(), Answer::Reject(0x12 + 1), Answer::Reject(0xD7), Answer::Reject()},
+       0,
+       u"Update Error: repeat Data transfer over four time!",
+       {u"Transferring.. 0%", u"Transferring.. 0%", u"Transferring.. 0%"},
+       4},
+      {"adapter pulled in the middle of the second record's echo",
+       {},
+       1 + 12 + 5,
+       kTransferError,
+       {u"Transferring.. 50%"},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    w.messageBoxes.clear();
+    w.textLog.clear();
+    if (line.Plugged()) line.HangUp();
+    line.Replug();
+    line.ClearReceived();
+    Connect(2);
+    PickImage(Join(records));
+    device->SetVerdicts(c.verdicts);
+    if (c.hangUpAfterBytes != 0) line.HangUpAfterBytes(c.hangUpAfterBytes);
+    RunJob();
+
+    ExpectFailureExit(c.message);
+    EXPECT_EQ(ProgressTexts(), c.progress);
+    // The status field keeps the last progress text.
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), c.progress.back());
+    EXPECT_EQ(device->ReceivedRecords().size(), c.recordsReceived);
+  }
+}
+
+// Verdict reads of 2000 ms each, six of them: a verdict in the second read is
+// taken, none in twelve seconds ends the job.
+TEST_F(UpdateJobTest, VerdictWaitsSixReadsThenGivesUp) {
+  Connect(2);
+  PickImage(Join({Record(5, 0x01), Record(5, 0x02)}));
+  device->SetVerdicts({Answer::Accept(2500), Answer::Silent()});
+  Clock::time_point secondRecordSent{};
+  ws.onPump = [&] { secondRecordSent = Clock::now(); };
+  RunJob();
+
+  ExpectFailureExit(u"Update Error: No reply from device!");
+  EXPECT_GE(MsSince(secondRecordSent), 6 * 2000);
+  EXPECT_LT(MsSince(secondRecordSent), 6 * 2000 + 5000);
+  EXPECT_EQ(ProgressTexts(), std::vector<Text>{u"Transferring.. 50%"});
+}
+
+// ---- handshakes
+
+TEST_F(UpdateJobTest, Model2HandshakeSilentDeviceGetsFourCommands) {
+  Connect(2);
+  PickImage(Record(3, 0x00));
+  device->SetHandshakeAnswer(1, Answer::Silent());
+  const auto start = Clock::now();
+  RunJob();
+
+  ExpectFailureExit(kNoHandshakeD7);
+  EXPECT_GE(MsSince(start), 4 * 1000);
+  EXPECT_EQ(line.Received(), (Bytes{0xD6, 0xD6, 0xD6, 0xD6}));
+  EXPECT_EQ(StatusTexts(), std::vector<Text>{u" "});
+}
+
+TEST_F(UpdateJobTest, Model2HandshakeReplies) {
+  struct Case {
+    const char* what;
+    Answer reply;
+    uint8_t echoMask;
+    size_t commands;  // 0xD6 sent before the records
+  };
+  const Case cases[] = {
+      {"any byte passes", Answer::Of({0x42}), 0, 1},
+      {"a reply after 900 ms passes", Answer::Of({0xD7}, 900), 0, 1},
+      // No reply, but the echo reads as 0xD7.
+      {"an echo of 0xD7 passes", Answer::Silent(), 0xD6 ^ 0xD7, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    line.ClearReceived();
+    line.SetEchoMask(c.echoMask);
+    w.messageBoxes.clear();
+    Connect(2);
+    PickImage(Record(3, 0x77));
+    device->SetHandshakeAnswer(1, c.reply);
+    RunJob();
+    ExpectCompletion();
+    env.pauses.clear();
+    const Bytes sent = line.Received();
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + c.commands), Bytes(c.commands, 0xD6));
+    EXPECT_EQ(sent.size(), c.commands + 5);
+    dlg->m_link.ClosePort();
+  }
+}
+
+TEST_F(UpdateJobTest, Model2HandshakeEchoMissing) {
+  Connect(2);
+  PickImage(Record(3, 0x00));
+  // Nothing comes back at all: the command's echo read fails.
+  line.SetEcho(false);
+  device->SetSilent(true);
+  const auto start = Clock::now();
+  RunJob();
+  ExpectFailureExit(kNoHandshakeD7);
+  EXPECT_GE(MsSince(start), 500);
+  EXPECT_EQ(line.Received(), Bytes{0xD6});
+}
+
+TEST_F(UpdateJobTest, Model1SilentFirstPhaseStillReachesTheRecords) {
+  Connect(1);
+  const std::vector<Bytes> records = {Record(20, 0x11), Record(20, 0x1A)};
+  PickImage(Join(records));
+  device->SetHandshakeAnswer(1, Answer::Silent());
+  const auto start = Clock::now();
+  RunJob();
+
+  ExpectCompletion();
+  EXPECT_GE(MsSince(start), 4 * 1000);
+  EXPECT_EQ(w.fileFilters, std::vector<Text>{u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||"});
+  Bytes expected = {0xD6, 0xD6, 0xD6, 0xD6, 0xD7, 0xD6, 0xD6, 0xD6, 0xD6, 0xD6};
+  const Bytes image = Join(records);
+  expected.insert(expected.end(), image.begin(), image.end());
+  EXPECT_EQ(line.Received(), expected);
+  EXPECT_EQ(device->AcceptedImage(), image);
+}
+
+// The adapter goes away while a phase sends its command: phases 1 and 3 name
+// 0xD6, phases 2 and 4 name 0xD7 (although phase 4 sends 0xD6).
+TEST_F(UpdateJobTest, Model1PortLostInEachPhase) {
+  struct Case {
+    int phase;
+    size_t bytesBeforeLoss;  // command bytes that went out before it
+    Text message;
+  };
+  const Case cases[] = {
+      {1, 2, kNoHandshakeD6},  // the third of four
+      {2, 4, kNoHandshakeD7},  // the first
+      {3, 7, kNoHandshakeD6},  // the third
+      {4, 9, kNoHandshakeD7},  // the first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phase);
+    w.messageBoxes.clear();
+    if (line.Plugged()) line.HangUp();
+    line.Replug();
+    line.ClearReceived();
+    Connect(1);
+    PickImage(Record(3, 0x00));
+    line.HangUpAfterBytes(c.bytesBeforeLoss + 1);
+    RunJob();
+    ExpectFailureExit(c.message);
+    const Bytes sent = line.Received();
+    ASSERT_EQ(sent.size(), c.bytesBeforeLoss + 1);
+    EXPECT_EQ(sent.back(), c.phase == 2 ? 0xD7 : 0xD6);
+  }
+}
+
+TEST_F(UpdateJobTest, Model1SilentSecondPhase) {
+  Connect(1);
+  PickImage(Record(3, 0x00));
+  device->SetHandshakeAnswer(2, Answer::Silent());
+  RunJob();
+  ExpectFailureExit(kNoHandshakeD7);
+  EXPECT_EQ(line.Received(), (Bytes{0xD6, 0xD6, 0xD6, 0xD6, 0xD7, 0xD7, 0xD7, 0xD7}));
+}
+
+// ---- refusals on the way to the handshake
+
+TEST_F(UpdateJobTest, FileTakenBeforeTheSecondOpen) {
+  Connect(2);
+  PickImage(Record(3, 0x00));
+  int otherHolder = -1;
+  w.onKillTimer = [&] {
+    otherHolder = ::open(ToUtf8(heldPath).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(otherHolder, LOCK_EX | LOCK_NB), 0);
+  };
+  RunJob();
+  ::close(otherHolder);
+
+  ASSERT_EQ(w.messageBoxes.size(), 1u);
+  EXPECT_EQ(w.messageBoxes[0].text, u"读取文件失败!");
+  EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+  EXPECT_EQ(w.timers.count(1), 0u);
+  EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
+  EXPECT_TRUE(line.Received().empty());
+  ExpectControlsFree();
+}
+
+// ---- input while a job runs
+
+TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
+  Connect(2);
+  PickImage(Join({Record(10, 0x01), Record(10, 0x02), Record(10, 0x03)}));
+  ws.filesToPick.push_back(heldPath);  // for a nested job, should one start
+  // The user clicks Update and the other model while records are sent;
+  // messages already queued reach the handlers whatever the buttons show.
+  w.Post([&] {
+    w.Click(IDC_UPDATE);
+    dlg->OnCommand(IDC_UPDATE);
+    dlg->OnCommand(IDC_MODEL1_RADIO);
+    dlg->OnCommand(IDC_MODEL2_RADIO);
+  });
+  RunJob();
+
+  ExpectCompletion();
+  EXPECT_EQ(w.fileFilters.size(), 1u);
+  EXPECT_EQ(dlg->m_model, 2);
+  EXPECT_EQ(device->ReceivedRecords().size(), 3u);
+  EXPECT_EQ(ws.filesToPick.size(), 1u);
+}
+
+TEST_F(UpdateJobTest, CloseRequestEndsTheDialogAfterTheJob) {
+  struct Case {
+    const char* what;
+    std::vector<Answer> verdicts;
+    size_t boxes;
+  };
+  const Case cases[] = {
+      {"completion", {}, 0},
+      {"failure", {Answer::Accept(), Answer::CrcError()}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (line.Plugged()) line.HangUp();
+    line.Replug();
+    Connect(2);
+    PickImage(Join({Record(10, 0x01), Record(10, 0x02)}));
+    device->SetVerdicts(c.verdicts);
+    w.endResult.reset();
+    w.messageBoxes.clear();
+    bool endedBeforeBox = false;
+    ws.onMessageBox = [&](const test::MessageBoxRecord&) { endedBeforeBox = w.endResult.has_value(); };
+    w.Post([&] { w.PressEscape(); });
+    RunJob();
+
+    EXPECT_EQ(w.messageBoxes.size(), c.boxes);
+    EXPECT_FALSE(endedBeforeBox);
+    ASSERT_TRUE(w.endResult.has_value());
+    EXPECT_EQ(*w.endResult, IDCANCEL);
+    EXPECT_EQ(device->ReceivedRecords().size(), 2u);
+    EXPECT_FALSE(dlg->m_closePending);
+    ExpectControlsFree();
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

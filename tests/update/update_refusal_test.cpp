@@ -1,0 +1,153 @@
+// The update jobs' refusals before anything is sent: no model, no link, no
+// file, a bad file, a port that cannot be purged, a file that cannot be held.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "support/HeadlessWindow.h"
+#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
+#include "ui/DialogTemplates.h"
+#include "ui/QuorvelDlg.h"
+
+namespace quorvel {
+namespace {
+
+using test::HeadlessWindow;
+using test::HeadlessWindowSystem;
+
+class UpdateRefusalTest : public testing::Test {
+ protected:
+  // A model chosen and, unless a test says otherwise, the device seen.
+  void Ready(int32_t model, uint8_t linkState = 2) {
+    dlg->m_model = model;
+    dlg->m_linkState = linkState;
+  }
+  Text File(const std::string& name, const std::string& text) {
+    return FromUtf8(dir.WriteFile(name, text).string());
+  }
+  // Everything after the choice of a file is untouched.
+  void ExpectNothingBeyondTheLoad() {
+    EXPECT_EQ(w.timers.count(1), 1u);
+    EXPECT_EQ(w.timerLog.size(), 1u);  // the start's SetTimer only
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u"");
+    EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
+    EXPECT_FALSE(dlg->m_jobRunning);
+  }
+
+  test::TempDir dir;
+  test::TestEnvironment env;
+  HeadlessWindowSystem ws;
+  std::unique_ptr<CQuorvelDlg> dlg =
+      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
+  HeadlessWindow& w = ws.Open(*dlg);
+};
+
+TEST_F(UpdateRefusalTest, NoModelDoesNothing) {
+  dlg->m_linkState = 2;
+  ws.filesToPick.push_back(File("a.pkc", "0003C0FFEE"));
+  w.Click(IDC_UPDATE);
+  EXPECT_TRUE(w.messageBoxes.empty());
+  EXPECT_TRUE(w.fileFilters.empty());
+  ExpectNothingBeyondTheLoad();
+}
+
+TEST_F(UpdateRefusalTest, LinkStateMessages) {
+  struct Case {
+    int32_t model;
+    uint8_t linkState;
+    Text message;
+  };
+  const Case cases[] = {
+      {1, 0, u"USB Connection Error!"},
+      {1, 1, u"DEVICE Connection Error!"},
+      {2, 0, u"USB Connection Error!"},
+      {2, 1, u"DEVICE Connection Error!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.message));
+    Ready(c.model, c.linkState);
+    w.messageBoxes.clear();
+    w.Click(IDC_UPDATE);
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    EXPECT_EQ(w.messageBoxes[0].text, c.message);
+    EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+    EXPECT_TRUE(w.fileFilters.empty());
+    ExpectNothingBeyondTheLoad();
+  }
+}
+
+TEST_F(UpdateRefusalTest, FileDialogFilterPerModel) {
+  Ready(1);
+  w.Click(IDC_UPDATE);
+  Ready(2);
+  w.Click(IDC_UPDATE);
+  ASSERT_EQ(w.fileFilters.size(), 2u);
+  EXPECT_EQ(w.fileFilters[0], u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||");
+  EXPECT_EQ(w.fileFilters[1], u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||");
+}
+
+TEST_F(UpdateRefusalTest, LoadFailuresShowTheirMessageAndChangeNothing) {
+  struct Case {
+    const char* what;
+    Text path;  // empty: the file dialog is cancelled
+    Text message;
+  };
+  const Case cases[] = {
+      {"cancelled", u"", u"Fail to open the file!"},
+      {"missing", FromUtf8((dir.Path() / "gone.pkc").string()), u"Fail to open the file!"},
+      {"lower case", File("lower.pkc", "0003c0ffee"), u"Not a valid upgrade file!"},
+      {"broken chain", File("chain.pkc", "0009C0FFEE"), u"Not a valid upgrade file!"},
+      {"empty", File("empty.pkc", "\r\n"), u"The file is empty!"},
+  };
+  for (int32_t model : {1, 2}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "model " << model << ", " << c.what);
+      Ready(model);
+      if (!c.path.empty()) ws.filesToPick.push_back(c.path);
+      w.messageBoxes.clear();
+      w.Click(IDC_UPDATE);
+      ASSERT_EQ(w.messageBoxes.size(), 1u);
+      EXPECT_EQ(w.messageBoxes[0].text, c.message);
+      EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+      ExpectNothingBeyondTheLoad();
+    }
+  }
+}
+
+// With no port open (the monitor closed it while the file dialog was up) the
+// purge fails: the monitor stays stopped, the status field is cleared.
+TEST_F(UpdateRefusalTest, PurgeFailureLeavesTheMonitorStopped) {
+  for (int32_t model : {1, 2}) {
+    SCOPED_TRACE(model);
+    Ready(model);
+    w.messageBoxes.clear();
+    w.SetTimer(1, 500);
+    w.texts[IDC_STATUS_EDIT] = u"old";
+    ws.filesToPick.push_back(File("ok.pkc", "0003C0FFEE"));
+    w.Click(IDC_UPDATE);
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    EXPECT_EQ(w.messageBoxes[0].text, u"串口缓存清空失败!");
+    EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+    EXPECT_EQ(w.timers.count(1), 0u);
+    EXPECT_FALSE(w.timerLog.back().set);
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
+    EXPECT_EQ(dlg->m_refreshVersion, 0);
+    // The controls were locked for the job and are free again.
+    EXPECT_EQ(w.enabled[IDC_UPDATE], true);
+    EXPECT_EQ(w.enabled[IDC_MODEL1_RADIO], true);
+    EXPECT_EQ(w.enabled[IDC_MODEL2_RADIO], true);
+    EXPECT_FALSE(dlg->m_jobRunning);
+  }
+  // A model selection starts the monitor again.
+  w.Click(IDC_MODEL2_RADIO);
+  EXPECT_EQ(w.timers.count(1), 1u);
+}
+
+}  // namespace
+}  // namespace quorvel

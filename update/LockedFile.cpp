@@ -1,0 +1,39 @@
+#include "update/LockedFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace quorvel {
+
+bool LockedFile::Open(const Text& path) {
+  Close();
+  if (path.empty() || path.find(u'\0') != Text::npos) return false;
+  const std::string name = ToUtf8(path);
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    ::close(fd);
+    return false;
+  }
+  m_fd = fd;
+  return true;
+}
+
+void LockedFile::Close() {
+  if (m_fd < 0) return;
+  ::close(m_fd);
+  m_fd = -1;
+}
+
+}  // namespace quorvel
