@@ -1,0 +1,103 @@
+#include "ui/qt/DialogLayout.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace quorvel::qt {
+
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  const int64_t product = static_cast<int64_t>(a) * b;
+  const int64_t half = (c < 0 ? -c : c) / 2;
+  const bool negative = (product < 0) != (c < 0);
+  const int64_t magnitude = ((product < 0 ? -product : product) + half) / (c < 0 ? -c : c);
+  return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+QFont DialogFont(const DialogTemplate& tpl) {
+  const QString name = ToQString(tpl.fontName);
+  const QFont uiFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  QFont font;
+  if (name == u"MS Shell Dlg" || name == u"MS Shell Dlg 2") {
+    // The desktop's own dialog font.
+    font = uiFont;
+  } else {
+    QStringList families;
+    if (name == u"MS PGothic") {
+      // The same Japanese Gothic design with the same metrics, then fonts
+      // that cover Japanese and Chinese.
+      families << QStringLiteral("IPAPGothic") << QStringLiteral("IPAGothic")
+               << QStringLiteral("WenQuanYi Zen Hei");
+    } else {
+      families << name;
+    }
+    families << uiFont.family();
+    font.setFamilies(families);
+    font.setStyleHint(QFont::SansSerif);
+  }
+  font.setPointSize(tpl.pointSize > 0 ? tpl.pointSize : 8);
+  // A weight of 0 means "any": the normal one.
+  font.setWeight(tpl.weight > 0 ? QFont::Weight(std::clamp(tpl.weight, 1, 1000)) : QFont::Normal);
+  font.setItalic(false);
+  return font;
+}
+
+BaseUnits BaseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int width = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return BaseUnits{(width / 26 + 1) / 2, metrics.height()};
+}
+
+QRect ControlRect(const ControlTemplate& control, BaseUnits units) {
+  return QRect(MulDiv(control.x, units.x, 4), MulDiv(control.y, units.y, 8),
+               MulDiv(control.w, units.x, 4), MulDiv(control.h, units.y, 8));
+}
+
+QSize DialogClientSize(const DialogTemplate& tpl, BaseUnits units) {
+  return QSize(MulDiv(tpl.w, units.x, 4), MulDiv(tpl.h, units.y, 8));
+}
+
+QString WithoutAccessMarks(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&') {
+      if (i + 1 < text.size() && text[i + 1] == u'&') {
+        shown += u'&';
+        ++i;
+      }
+      continue;
+    }
+    shown += text[i];
+  }
+  return shown;
+}
+
+QStringList NameFilters(const QString& filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString description = parts[i].trimmed();
+    if (description.isEmpty()) break;  // the closing "||"
+    QStringList patterns;
+    for (const QString& pattern : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
+      const QString p = pattern.trimmed();
+      if (p.isEmpty()) continue;
+      patterns << (p == u"*.*" ? QStringLiteral("*") : p);
+    }
+    if (patterns.isEmpty()) patterns << QStringLiteral("*");
+    // The file dialog takes the patterns from the last parentheses of the
+    // text, so those must be the real ones.
+    static const QRegularExpression trailingList(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
+    description.remove(trailingList);
+    filters << description + QStringLiteral(" (") + patterns.join(u' ') + u')';
+  }
+  return filters;
+}
+
+}  // namespace quorvel::qt
