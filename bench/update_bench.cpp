@@ -24,9 +24,9 @@
 
 #include "link/Protocol.h"
 #include "support/HeadlessWindow.h"
-#include "support/SimulatedDevice.h"
-#include "support/SimulatedLine.h"
-#include "support/TempDir.h"
+#include "sim/SimulatedDevice.h"
+#include "sim/SimulatedLine.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  test::SimulatedLine::Options options;
+  sim::SimulatedLine::Options options;
   options.lineRate = baud;
-  test::SimulatedLine line(options);
-  test::SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedLine line(options);
+  sim::SimulatedDevice device(line, protocol::kModel2);
 
-  test::TempDir dir;
+  sim::TempDir dir;
   test::TestEnvironment env;
   test::HeadlessWindowSystem ws;
   CQuorvelDlg dlg(ws, env.Make(dir.Path().string()));

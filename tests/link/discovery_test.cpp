@@ -7,8 +7,8 @@
 #include "link/Protocol.h"
 #include "support/FakePortPlatform.h"
 #include "support/HeadlessWindow.h"
-#include "support/SimulatedLine.h"
-#include "support/TempDir.h"
+#include "sim/SimulatedLine.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 using test::FakeInterface;
 using test::FakePortPlatform;
-using test::SimulatedLine;
+using sim::SimulatedLine;
 
 // Two simulated adapters reachable under one device directory as ttyA and
 // ttyB, and a port list the test writes itself.
@@ -42,9 +42,15 @@ class DiscoveryTest : public ::testing::Test {
     }
   }
 
-  SimulatedLine lineA{SimulatedLine::Options{"a"}};
-  SimulatedLine lineB{SimulatedLine::Options{"b"}};
-  test::TempDir devices;
+  static SimulatedLine::Options Named(const char* name) {
+    SimulatedLine::Options options;
+    options.linkName = name;
+    return options;
+  }
+
+  SimulatedLine lineA{Named("a")};
+  SimulatedLine lineB{Named("b")};
+  sim::TempDir devices;
   FakePortPlatform ports;
   test::TestEnvironment env;
   test::HeadlessWindowSystem ws;

@@ -11,8 +11,8 @@
 #include "serial/PortPlatform.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
-#include "support/SimulatedDevice.h"
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedDevice.h"
+#include "sim/SimulatedLine.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -44,8 +44,8 @@ class LinkFixture {
 
   size_t Invalidations() const { return w->invalidations.size(); }
 
-  SimulatedLine line;
-  SimulatedDevice device;
+  sim::SimulatedLine line;
+  sim::SimulatedDevice device;
   FakeSysfs sysfs;
   std::unique_ptr<PortPlatform> platform;
   TestEnvironment env;

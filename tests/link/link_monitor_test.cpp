@@ -11,7 +11,7 @@ namespace {
 using protocol::kModel1;
 using protocol::kModel2;
 using test::LinkFixture;
-using Answer = test::SimulatedDevice::Answer;
+using Answer = sim::SimulatedDevice::Answer;
 
 const char16_t kHintNoAdapter[] = u"Connect your USB adaptor to PC, Red signal change to Green.";
 const char16_t kHintNoDevice[] = u"Connect your Device to USB adaptor, Red signal change to Green.";

@@ -19,7 +19,7 @@
 #include <fstream>
 
 #include "QtTestHelpers.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "ui/qt/QtWindowSystem.h"
 
 namespace quorvel::qt {
@@ -422,7 +422,7 @@ TEST_F(DialogWindowTest, MessageBoxIsOwnedCaptionedWithTheMainCaptionAndHasOneOk
 }
 
 TEST_F(DialogWindowTest, ChooseFileOffersTheFiltersAndReturnsThePathOrNothing) {
-  quorvel::test::TempDir dir;
+  quorvel::sim::TempDir dir;
   const std::string noDot = dir.WriteFile("FIRMWARE", "00").string();
   struct Case {
     bool accept;

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "QtTestHelpers.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -38,7 +38,7 @@ QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.
 
 class MainDialogTest : public ::testing::Test {
  protected:
-  quorvel::test::TempDir dir;
+  quorvel::sim::TempDir dir;
   quorvel::test::TestEnvironment env;
   QtWindowSystem ws;
   std::unique_ptr<CQuorvelDlg> dlg =

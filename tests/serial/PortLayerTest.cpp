@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/PortLayer.h"
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedLine.h"
 
 namespace quorvel {
 namespace {
@@ -94,7 +94,7 @@ class SignalStorm {
 };
 
 TEST(PortLayer, SignalsNeitherShortenNorBreakWaits) {
-  test::SimulatedLine line;
+  sim::SimulatedLine line;
   const PortHandle port = PortOpen(line.DevicePath(), 19200);
   ASSERT_NE(port, kInvalidPort);
   g_signals = 0;

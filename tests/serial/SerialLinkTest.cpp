@@ -16,12 +16,12 @@
 #include <gtest/gtest.h>
 
 #include "serial/SerialLink.h"
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedLine.h"
 
 namespace quorvel {
 namespace {
 
-using test::SimulatedLine;
+using sim::SimulatedLine;
 using Bytes = std::vector<uint8_t>;
 
 class Stopwatch {
@@ -49,7 +49,7 @@ class SerialLinkOnPty : public ::testing::Test {
   SerialLinkOnPty() { link.deviceDir = line.DeviceDir(); }
   bool Open(uint32_t baud = 19200) { return link.OpenPort(line.PortName(), baud); }
 
-  SimulatedLine line;
+  sim::SimulatedLine line;
   SerialLink link;
 };
 
@@ -201,7 +201,7 @@ TEST_F(SerialLinkOnPty, TimeOutBoundsTheWholeCountNotTheGapBetweenBytes) {
 TEST_F(SerialLinkOnPty, BytesAlreadyWaitingAreReadWithoutWaiting) {
   ASSERT_TRUE(Open());
   line.Send({1, 2, 3, 4, 5, 6, 7, 8});
-  ASSERT_TRUE(SimulatedLine::WaitForInput(link.hPort, 8));
+  ASSERT_TRUE(sim::SimulatedLine::WaitForInput(link.hPort, 8));
   uint8_t buffer[7] = {};
   Stopwatch watch;
   ASSERT_TRUE(link.ReadBytes(7, buffer, 5000));
@@ -222,7 +222,7 @@ TEST_F(SerialLinkOnPty, LateBytesAreTakenByTheNextReadAndDiscardedByAPurge) {
   EXPECT_EQ(byte, 0x42);
 
   line.Send({0x43});
-  ASSERT_TRUE(SimulatedLine::WaitForInput(link.hPort, 1));
+  ASSERT_TRUE(sim::SimulatedLine::WaitForInput(link.hPort, 1));
   ASSERT_TRUE(link.PurgePort());
   EXPECT_FALSE(link.ReadBytes(1, &byte, 200));
   EXPECT_EQ(byte, 0x42);
@@ -254,7 +254,7 @@ TEST_F(SerialLinkOnPty, CommandWithoutEchoFailsAfterTheEchoWait) {
 TEST_F(SerialLinkOnPty, StaleByteIsPurgedBeforeACommandAndNeverTakenForItsEcho) {
   ASSERT_TRUE(Open());
   line.Send({0x99});
-  ASSERT_TRUE(SimulatedLine::WaitForInput(link.hPort, 1));
+  ASSERT_TRUE(sim::SimulatedLine::WaitForInput(link.hPort, 1));
   EXPECT_TRUE(link.SendCommand(0x10));
   EXPECT_EQ(link.rxBuf[0], 0x10);
 }

@@ -8,16 +8,16 @@
 
 #include "link/Protocol.h"
 #include "serial/SerialLink.h"
-#include "support/SimulatedDevice.h"
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedDevice.h"
+#include "sim/SimulatedLine.h"
 
 namespace quorvel {
 namespace {
 
-using test::SimulatedDevice;
-using test::SimulatedLine;
-using Answer = SimulatedDevice::Answer;
-using Mode = SimulatedDevice::Mode;
+using sim::SimulatedDevice;
+using sim::SimulatedLine;
+using Answer = sim::SimulatedDevice::Answer;
+using Mode = sim::SimulatedDevice::Mode;
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
@@ -29,7 +29,7 @@ int64_t MsSince(std::chrono::steady_clock::time_point start) {
 // and the update jobs do.
 class DeviceOnPty : public ::testing::Test {
  protected:
-  void Connect(SimulatedDevice& device) {
+  void Connect(sim::SimulatedDevice& device) {
     link.deviceDir = line.DeviceDir();
     const uint32_t baud = device.Model() == protocol::kModel1 ? 1200 : 19200;
     ASSERT_TRUE(link.OpenPort(line.PortName(), baud));
@@ -51,12 +51,12 @@ class DeviceOnPty : public ::testing::Test {
     return {verdict};
   }
 
-  SimulatedLine line;
+  sim::SimulatedLine line;
   SerialLink link;
 };
 
 TEST_F(DeviceOnPty, Model1HandshakeIsTrackedPhaseByPhase) {
-  SimulatedDevice device(line, protocol::kModel1);
+  sim::SimulatedDevice device(line, protocol::kModel1);
   device.SetHandshakeAnswer(1, Answer::Silent());
   Connect(device);
 
@@ -81,7 +81,7 @@ TEST_F(DeviceOnPty, Model1HandshakeIsTrackedPhaseByPhase) {
 }
 
 TEST_F(DeviceOnPty, Model2RecordsGetTheirScriptedVerdictsByArrival) {
-  SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedDevice device(line, protocol::kModel2);
   device.SetVerdicts({Answer::Reject(), Answer::Accept(), Answer::CrcError(), Answer::Accept(300)});
   Connect(device);
   EXPECT_EQ(Exchange(0xD4, 2, 150), (Bytes{0xD6, 0x00}));
@@ -104,7 +104,7 @@ TEST_F(DeviceOnPty, Model2RecordsGetTheirScriptedVerdictsByArrival) {
 }
 
 TEST_F(DeviceOnPty, AnswersCanBeCutShortWrongOrLate) {
-  SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedDevice device(line, protocol::kModel2);
   Connect(device);
   device.SetVersionAnswer(Answer::Of({1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(Exchange(0xD7, 7, 1000), Bytes{});
@@ -119,7 +119,7 @@ TEST_F(DeviceOnPty, AnswersCanBeCutShortWrongOrLate) {
 }
 
 TEST_F(DeviceOnPty, LineRateDelaysEchoesAndRepliesByTenBitTimesPerByte) {
-  SimulatedDevice device(line, protocol::kModel1);
+  sim::SimulatedDevice device(line, protocol::kModel1);
   line.SetLineRate(1200);  // 8.33 ms a byte
   Connect(device);
   EXPECT_EQ(Exchange(0xD6, 1, 1000), Bytes{0x00});
@@ -143,7 +143,7 @@ TEST_F(DeviceOnPty, LineRateDelaysEchoesAndRepliesByTenBitTimesPerByte) {
 }
 
 TEST_F(DeviceOnPty, VerdictCanHangUpTheLineAndTheDeviceAnswersAfterReplug) {
-  SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedDevice device(line, protocol::kModel2);
   device.SetVerdicts({Answer::Accept(), Answer::HangUp()});
   Connect(device);
   EXPECT_EQ(Exchange(0xD6, 1, 1000), Bytes{0xD7});
@@ -162,7 +162,7 @@ TEST_F(DeviceOnPty, VerdictCanHangUpTheLineAndTheDeviceAnswersAfterReplug) {
 }
 
 TEST_F(DeviceOnPty, QuietTimesEndAnIncompleteRecordAndTheUpdate) {
-  SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedDevice device(line, protocol::kModel2);
   device.SetPartialRecordTimeoutMs(100);
   device.SetUpdateIdleMs(400);
   Connect(device);
@@ -180,7 +180,7 @@ TEST_F(DeviceOnPty, QuietTimesEndAnIncompleteRecordAndTheUpdate) {
 }
 
 TEST_F(DeviceOnPty, LineMisbehavesAsScripted) {
-  SimulatedDevice device(line, protocol::kModel2);
+  sim::SimulatedDevice device(line, protocol::kModel2);
   Connect(device);
 
   line.SetSilent(true);

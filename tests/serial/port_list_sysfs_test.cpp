@@ -17,7 +17,7 @@
 #include "serial/PortPlatform.h"
 #include "serial/SerialLink.h"
 #include "support/FakeSysfs.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
 namespace quorvel {
 namespace {
@@ -266,7 +266,7 @@ TEST(SysfsPorts, FromSysfsToAnOpenedPort) {
   sysfs.AddVirtual("tty0");
   sysfs.AddLegacyUart("ttyS0", 4);
   sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", "USB to UART Bridge", "0001");
-  test::TempDir devices;
+  sim::TempDir devices;
   fs::create_symlink(slaveName, devices.Path() / "ttyUSB0");
 
   const auto platform = MakeSysfsPortPlatform(sysfs.RootString());

@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
 namespace quorvel::test {
 
@@ -75,7 +75,7 @@ class FakeSysfs {
   std::filesystem::path UsbDevice(const std::string& busPath, const std::string& vid,
                                   const std::string& pid) const;
 
-  TempDir m_dir;
+  sim::TempDir m_dir;
   int m_usbPorts = 0;
   int m_uarts = 0;
 };

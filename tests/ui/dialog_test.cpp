@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/HeadlessWindow.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/AboutDlg.h"
 #include "ui/QuorvelDlg.h"
@@ -18,7 +18,7 @@ constexpr ColorRef kGreen = 0x00FF00;
 
 class DialogTest : public ::testing::Test {
  protected:
-  test::TempDir dir;
+  sim::TempDir dir;
   test::TestEnvironment env;
   HeadlessWindowSystem ws;
   std::unique_ptr<CQuorvelDlg> dlg =
@@ -86,7 +86,9 @@ TEST_F(DialogTest, SystemCommandsOpenTheAboutBoxOnlyForItsIdentifier) {
     w.SysCommand(c.id);
     EXPECT_EQ(ws.modalRuns.size(), c.opensAbout ? 1u : 0u) << c.id;
     EXPECT_EQ(w.defaultSysCommands.size(), c.opensAbout ? 0u : 1u) << c.id;
-    if (c.opensAbout) EXPECT_EQ(ws.modalRuns[0], IDD_ABOUTBOX);
+    if (c.opensAbout) {
+      EXPECT_EQ(ws.modalRuns[0], IDD_ABOUTBOX);
+    }
   }
 }
 

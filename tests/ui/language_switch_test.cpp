@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
 namespace quorvel {
 namespace {
 
-using test::TempDir;
+using sim::TempDir;
 
 struct SwitchCase {
   const char* name;
@@ -20,7 +20,7 @@ struct SwitchCase {
 class LanguageSwitchChoice : public testing::TestWithParam<SwitchCase> {};
 
 TEST_P(LanguageSwitchChoice, SelectsLanguageFileOnlyForJapanese) {
-  TempDir dir;
+  sim::TempDir dir;
   const auto path = dir.WriteFile("Quorvel.conf", GetParam().conf);
   EXPECT_EQ(SelectsLanguageFile(ReadLanguageSwitch(path.string())),
             GetParam().selectsLanguageFile);
@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LanguageSwitch, ValueLengthLimit) {
-  TempDir dir;
+  sim::TempDir dir;
   const auto longest = dir.WriteFile("a.conf", "Language=" + std::string(129, 'x'));
   const auto tooLong = dir.WriteFile("b.conf", "Language=" + std::string(130, 'x'));
   EXPECT_EQ(ReadLanguageSwitch(longest.string()), Text(129, u'x'));
@@ -62,7 +62,7 @@ TEST(LanguageSwitch, ValueLengthLimit) {
 }
 
 TEST(LanguageSwitch, MissingFileMeansNoValue) {
-  TempDir dir;
+  sim::TempDir dir;
   EXPECT_EQ(ReadLanguageSwitch((dir.Path() / "none.conf").string()), std::nullopt);
   EXPECT_FALSE(SelectsLanguageFile(std::nullopt));
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/HeadlessWindow.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -14,7 +14,7 @@
 namespace quorvel {
 namespace {
 
-using test::TempDir;
+using sim::TempDir;
 using test::TestEnvironment;
 
 // The fields in the order of the language file's keys below.
@@ -63,7 +63,7 @@ class LocalisedTextsTest : public testing::Test {
   }
   static constexpr const char* kJapanese = "[General]\nLanguage=Japanese\n";
 
-  TempDir dir;
+  sim::TempDir dir;
   TestEnvironment testEnv;
 };
 

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
 namespace quorvel {
 namespace {
 
-using test::TempDir;
+using sim::TempDir;
 
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
   std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
@@ -31,7 +31,7 @@ struct EncodingCase {
 class ProfileFileEncoding : public testing::TestWithParam<EncodingCase> {};
 
 TEST_P(ProfileFileEncoding, DecodesJapaneseValue) {
-  TempDir dir;
+  sim::TempDir dir;
   const auto path = dir.WriteFile("JapZemb.ini", GetParam().bytes);
   EXPECT_EQ(GetProfileString(path.string(), u"Lab", u"DLG_CAPTION", u"df", 260),
             GetParam().expected);
@@ -104,7 +104,7 @@ TEST(ProfileFile, GetStringKeepsRoomForTerminator) {
 }
 
 TEST(ProfileFile, MissingOrUnreadableFileGivesDefault) {
-  TempDir dir;
+  sim::TempDir dir;
   EXPECT_FALSE(ProfileFile::Load((dir.Path() / "none.ini").string()).has_value());
   EXPECT_FALSE(ProfileFile::Load(dir.Path().string()).has_value());  // a directory
   EXPECT_EQ(GetProfileString((dir.Path() / "none.ini").string(), u"Lab", u"Key", u"df", 260),

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
@@ -204,7 +204,7 @@ class LoadTest : public testing::Test {
   }
   ImageLoadResult Load(const Text& path) { return LoadUpdateImage(path, *image); }
 
-  test::TempDir dir;
+  sim::TempDir dir;
   std::unique_ptr<UpdateImage> image = std::make_unique<UpdateImage>();
 };
 

@@ -15,9 +15,9 @@
 
 #include "link/Protocol.h"
 #include "support/HeadlessWindow.h"
-#include "support/SimulatedDevice.h"
-#include "support/SimulatedLine.h"
-#include "support/TempDir.h"
+#include "sim/SimulatedDevice.h"
+#include "sim/SimulatedLine.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -27,9 +27,9 @@ namespace {
 
 using test::HeadlessWindow;
 using test::HeadlessWindowSystem;
-using test::SimulatedDevice;
-using test::SimulatedLine;
-using Answer = SimulatedDevice::Answer;
+using sim::SimulatedDevice;
+using sim::SimulatedLine;
+using Answer = sim::SimulatedDevice::Answer;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -106,7 +106,7 @@ class UpdateJobTest : public testing::Test {
   // monitor leaves it.
   void Connect(int32_t model) {
     device.reset();
-    device = std::make_unique<SimulatedDevice>(line, model);
+    device = std::make_unique<sim::SimulatedDevice>(line, model);
     dlg->m_model = model;
     dlg->m_baudRate = model == 1 ? 1200 : 19200;
     dlg->m_link.deviceDir = line.DeviceDir();
@@ -181,9 +181,9 @@ class UpdateJobTest : public testing::Test {
     bool fileHeld;
   };
 
-  SimulatedLine line;
-  std::unique_ptr<SimulatedDevice> device;
-  test::TempDir dir;
+  sim::SimulatedLine line;
+  std::unique_ptr<sim::SimulatedDevice> device;
+  sim::TempDir dir;
   test::TestEnvironment env;
   HeadlessWindowSystem ws;
   std::unique_ptr<CQuorvelDlg> dlg =

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/HeadlessWindow.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -40,7 +40,7 @@ class UpdateRefusalTest : public testing::Test {
     EXPECT_FALSE(dlg->m_jobRunning);
   }
 
-  test::TempDir dir;
+  sim::TempDir dir;
   test::TestEnvironment env;
   HeadlessWindowSystem ws;
   std::unique_ptr<CQuorvelDlg> dlg =

@@ -49,9 +49,9 @@
 #include <mutex>
 #include <vector>
 
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedLine.h"
 
-namespace quorvel::test {
+namespace quorvel::sim {
 
 class SimulatedDevice {
  public:
@@ -154,4 +154,4 @@ class SimulatedDevice {
   std::vector<Record> m_accepted;
 };
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim

@@ -1,10 +1,10 @@
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
-namespace quorvel::test {
+namespace quorvel::sim {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
@@ -25,4 +25,4 @@ std::filesystem::path TempDir::WriteFile(const std::string& name, const std::str
   return path;
 }
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim

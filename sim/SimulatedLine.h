@@ -48,9 +48,9 @@
 #include <vector>
 
 #include "serial/WideText.h"
-#include "support/TempDir.h"
+#include "sim/TempDir.h"
 
-namespace quorvel::test {
+namespace quorvel::sim {
 
 class SimulatedLine {
  public:
@@ -176,4 +176,4 @@ class SimulatedLine {
   ByteHandler m_handler;
 };
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim

@@ -1,4 +1,4 @@
-#include "support/SimulatedLine.h"
+#include "sim/SimulatedLine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace quorvel::test {
+namespace quorvel::sim {
 namespace {
 
 using namespace std::chrono_literals;
@@ -459,4 +459,4 @@ void SimulatedLine::Wake() const {
 
 bool SimulatedLine::OnLineThread() const { return m_lineThreadId.load() == std::this_thread::get_id(); }
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim

@@ -1,11 +1,11 @@
-#include "support/SimulatedDevice.h"
+#include "sim/SimulatedDevice.h"
 
 #include <algorithm>
 #include <stdexcept>
 
 #include "link/Protocol.h"
 
-namespace quorvel::test {
+namespace quorvel::sim {
 
 namespace p = quorvel::protocol;
 
@@ -286,4 +286,4 @@ void SimulatedDevice::CheckPhase(int phase) {
   if (phase < 1 || phase > 4) throw std::out_of_range("handshake phase must be 1..4");
 }
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace quorvel::test {
+namespace quorvel::sim {
 
 class TempDir {
  public:
@@ -21,4 +21,4 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-}  // namespace quorvel::test
+}  // namespace quorvel::sim
