@@ -306,7 +306,9 @@ TEST_F(DialogWindowTest, TimerTicksRestartWithANewPeriodAndStop) {
   EXPECT_EQ(RunModalWith(dlg, [](QtDialogWindow&) {}), kEndedByTest);
   ASSERT_EQ(dlg.ticks.size(), 3u);  // none after KillTimer
   EXPECT_GE(dlg.ticks[0], 38);
-  EXPECT_GE(dlg.ticks[1] - dlg.ticks[0], 38);
+  // A late first tick may be followed by an early second one; two periods
+  // from the start hold all the same.
+  EXPECT_GE(dlg.ticks[1], 2 * 38);
   EXPECT_GE(dlg.ticks[2] - restartedAt, 237);
   EXPECT_LT(dlg.ticks[2] - restartedAt, 5000);
   EXPECT_GT(killedAt, 0);

@@ -342,6 +342,8 @@ void QtDialogWindow::SetTimer(unsigned id, uint32_t periodMs) {
   QTimer*& timer = m_timers[id];
   if (timer == nullptr) {
     timer = new QTimer(this);
+    // Like the window system's timers, never early.
+    timer->setTimerType(Qt::PreciseTimer);
     connect(timer, &QTimer::timeout, this, [this, id] { m_dlg.OnTimer(id); });
   }
   timer->start(static_cast<int>(std::clamp(periodMs, kMinTimerMs, kMaxTimerMs)));
