@@ -20,20 +20,8 @@ packages=(
   fonts-ipafont-gothic fonts-wqy-zenhei
 )
 
-install_missing() {
-  local missing=()
-  for p in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$p")
-    fi
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
+# install_missing PACKAGE...
+source "$here/tools/lib.sh"
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 

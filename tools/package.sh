@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the Debian package: a Release build laid out under /usr in
+# build-package/, packed by CPack. Prints the path of the .deb.
+#
+#   tools/package.sh
+#   sudo apt install ./build-package/quorvel_1.1.1_amd64.deb
+#
+# Installs the Debian packages the build needs when they are missing.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+
+# install_missing PACKAGE...
+source "$here/tools/lib.sh"
+
+# The build, plus dpkg-shlibdeps (dpkg-dev) and file, with which CPack
+# works out the package's library dependencies.
+install_missing cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev dpkg-dev file
+
+dir=build-package
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+cmake -S . -B "$dir" -G Ninja \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX=/usr \
+  -DQUORVEL_BUILD_QT=ON \
+  -DQUORVEL_BUILD_TESTS=OFF
+cmake --build "$dir" -j "$jobs"
+
+log="$dir/cpack.log"
+(cd "$dir" && cpack -G DEB) | tee "$log"
+deb="$(sed -n 's/^CPack: - package: \(.*\.deb\) generated\.$/\1/p' "$log" | tail -n 1)"
+if [ -z "$deb" ] || [ ! -f "$deb" ]; then
+  echo "No .deb was made; see $log" >&2
+  exit 1
+fi
+echo "$deb"
