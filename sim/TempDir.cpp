@@ -18,7 +18,7 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::WriteFile(const std::string& name, const std::string& bytes) const {
-  const auto path = m_path / name;
+  auto path = m_path / name;
   std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -77,7 +77,8 @@ Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
 // start a character, or a truncated pair at the end, becomes U+FFFD.
 Text DecodeCp932(std::string_view bytes) {
   iconv_t cd = iconv_open("UTF-16LE", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return FromUtf8(bytes);
+  // iconv_open reports failure as (iconv_t)-1.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return FromUtf8(bytes);  // NOLINT(performance-no-int-to-ptr)
 
   Text out;
   out.reserve(bytes.size());

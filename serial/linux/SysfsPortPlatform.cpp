@@ -256,7 +256,8 @@ class SysfsPortPlatform final : public PortPlatform {
       return errno == ENOENT || errno == ENOTDIR ? kStatusOk : static_cast<PlatformStatus>(errno);
     }
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
+    // readdir is safe here: this stream is read by this call alone.
+    while (const dirent* entry = readdir(dir)) {  // NOLINT(concurrency-mt-unsafe)
       const std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(name);
     }

@@ -12,9 +12,9 @@ namespace quorvel::qt {
 int MulDiv(int a, int b, int c) {
   if (c == 0) return -1;
   const int64_t product = static_cast<int64_t>(a) * b;
-  const int64_t half = (c < 0 ? -c : c) / 2;
+  const int64_t divisor = c < 0 ? -static_cast<int64_t>(c) : c;
   const bool negative = (product < 0) != (c < 0);
-  const int64_t magnitude = ((product < 0 ? -product : product) + half) / (c < 0 ? -c : c);
+  const int64_t magnitude = ((product < 0 ? -product : product) + divisor / 2) / divisor;
   return static_cast<int>(negative ? -magnitude : magnitude);
 }
 

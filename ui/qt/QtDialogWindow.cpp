@@ -433,7 +433,8 @@ void QtDialogWindow::keyPressEvent(QKeyEvent* event) {
     ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
     return;
   }
-  QWidget::keyPressEvent(event);
+  // Past QDialog on purpose: its own Escape and Enter handling is replaced above.
+  QWidget::keyPressEvent(event);  // NOLINT(bugprone-parent-virtual-call)
 }
 
 void QtDialogWindow::closeEvent(QCloseEvent* event) {
