@@ -32,7 +32,7 @@ constexpr auto kWriteGiveUp = 200ms;
 }
 
 timespec ToTimespec(std::chrono::nanoseconds d) {
-  if (d < 0ns) d = 0ns;
+  if (d < std::chrono::nanoseconds::zero()) d = std::chrono::nanoseconds::zero();
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(d);
   return timespec{static_cast<time_t>(secs.count()), static_cast<long>((d - secs).count())};
 }
@@ -105,7 +105,7 @@ void SimulatedLine::SetEchoMask(uint8_t xorMask) {
 void SimulatedLine::SetLineRate(uint32_t baud) {
   std::lock_guard lock(m_mutex);
   // Start bit, eight data bits, stop bit.
-  m_byteTime = baud == 0 ? 0ns : std::chrono::nanoseconds(10'000'000'000LL / baud);
+  m_byteTime = baud == 0 ? std::chrono::nanoseconds::zero() : std::chrono::nanoseconds(10'000'000'000LL / baud);
 }
 
 void SimulatedLine::SetSilent(bool silent) {
@@ -290,7 +290,7 @@ void SimulatedLine::Run() {
     auto nextDue = Clock::time_point::max();
     bool flood = false;
     uint8_t floodValue = 0;
-    auto byteTime = 0ns;
+    auto byteTime = std::chrono::nanoseconds::zero();
     {
       std::lock_guard lock(m_mutex);
       if (m_stopRequested) return;
@@ -367,7 +367,7 @@ bool SimulatedLine::Deliver(const std::vector<Event>& due) {
 void SimulatedLine::Flood(uint8_t value, std::chrono::nanoseconds byteTime, std::chrono::nanoseconds since,
                           Clock::time_point* lastFlood) {
   size_t count = kFloodChunkUnpaced;
-  if (byteTime > 0ns) count = std::min<size_t>(4096, static_cast<size_t>(since / byteTime));
+  if (byteTime > std::chrono::nanoseconds::zero()) count = std::min<size_t>(4096, static_cast<size_t>(since / byteTime));
   if (count == 0) return;
   const Bytes chunk(count, value);
   const ssize_t n = write(m_master, chunk.data(), chunk.size());
@@ -414,7 +414,7 @@ void SimulatedLine::TakeFromProgram(const uint8_t* data, size_t count) {
 }
 
 SimulatedLine::Clock::time_point SimulatedLine::Occupy(Clock::time_point from) {
-  if (m_byteTime == 0ns) return from;
+  if (m_byteTime == std::chrono::nanoseconds::zero()) return from;
   m_lineFree = std::max(from, m_lineFree) + m_byteTime;
   return m_lineFree;
 }
