@@ -1,5 +1,7 @@
 #include "app/QuorvelApp.h"
 
+#include <utility>
+
 #include "ui/Environment.h"
 #include "ui/QuorvelDlg.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -7,7 +9,7 @@
 namespace quorvel {
 
 // No restart-manager registration: the desktop has no such service.
-CQuorvelApp::CQuorvelApp() = default;
+CQuorvelApp::CQuorvelApp(Environment environment) : m_env(std::move(environment)) {}
 
 bool CQuorvelApp::InitInstance() {
   // No common-controls initialisation: Qt brings its own widgets.
@@ -16,7 +18,7 @@ bool CQuorvelApp::InitInstance() {
   // No profile key: the program stores no settings.
   // No help command: the program has no help.
   qt::QtWindowSystem windowSystem;
-  CQuorvelDlg dlg(windowSystem, Environment::System());
+  CQuorvelDlg dlg(windowSystem, m_env);
   m_pMainWnd = &dlg;
   dlg.DoModal();
   m_pMainWnd = nullptr;

@@ -37,6 +37,9 @@ function(quorvel_install_desktop_files)
     install(TARGETS quorvel-demo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
     install(FILES "${dir}/${QUORVEL_APP_ID}.demo.desktop"
       DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+    install(DIRECTORY "${PROJECT_SOURCE_DIR}/samples/"
+      DESTINATION "${CMAKE_INSTALL_DATADIR}/quorvel/samples"
+      FILES_MATCHING PATTERN "*.pkc" PATTERN "*.kyc")
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${PROJECT_SOURCE_DIR}" CALL quorvel_install_desktop_files)

@@ -158,6 +158,11 @@ bool SimulatedDevice::WaitForRecords(size_t count, uint32_t timeoutMs) const {
                                    [&] { return m_received.size() >= count; });
 }
 
+bool SimulatedDevice::RecordInProgress() const {
+  std::lock_guard lock(m_mutex);
+  return !m_partial.empty();
+}
+
 void SimulatedDevice::OnByte(uint8_t byte) {
   std::lock_guard lock(m_mutex);
   if (m_silent) return;

@@ -113,6 +113,13 @@ class SimulatedDevice {
   std::vector<Record> AcceptedRecords() const;
   std::vector<uint8_t> AcceptedImage() const;  // accepted records end to end
   bool WaitForRecords(size_t count, uint32_t timeoutMs) const;
+  // True while a record has begun to arrive and is not complete yet.
+  bool RecordInProgress() const;
+
+  // For a far end that stands in for several devices on one line (such as
+  // DemoDevice): takes one byte as if it had come off the line. Such a
+  // far end installs its own byte handler after making this device.
+  void HandleByte(uint8_t byte) { OnByte(byte); }
 
  private:
   using Clock = std::chrono::steady_clock;

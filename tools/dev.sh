@@ -45,7 +45,9 @@ case "${1:-}" in
       echo "No desktop session found (DISPLAY is not set): start this from a desktop terminal." >&2
       exit 1
     fi
-    exec build/quorvel
+    # The demo: the program's window with a simulated adapter and device.
+    # With a real adapter plugged in, start build/quorvel instead.
+    exec build/demo/quorvel-demo
     ;;
   test)
     install_missing "${packages[@]}"

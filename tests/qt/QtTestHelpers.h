@@ -27,9 +27,10 @@ inline QtDialogWindow* WindowOf(const CDialogEx& dlg) {
 }
 
 // Runs `dlg` modally; `act` runs once the window is up. A watchdog ends a
-// run that is still open after ten seconds with kTimedOut, closing menus
-// and modal windows that are open over it first.
-inline int RunModalWith(CDialogEx& dlg, std::function<void(QtDialogWindow&)> act) {
+// run that is still open after `watchdogMs` (ten seconds) with kTimedOut,
+// closing menus and modal windows that are open over it first.
+inline int RunModalWith(CDialogEx& dlg, std::function<void(QtDialogWindow&)> act,
+                        int watchdogMs = 10000) {
   QTimer::singleShot(0, [&dlg, act] {
     if (QtDialogWindow* w = WindowOf(dlg)) act(*w);
   });
@@ -45,7 +46,7 @@ inline int RunModalWith(CDialogEx& dlg, std::function<void(QtDialogWindow&)> act
     }
     if (w != nullptr) w->EndDialog(kTimedOut);
   });
-  watchdog.start(10000);
+  watchdog.start(watchdogMs);
   return dlg.DoModal();
 }
 
