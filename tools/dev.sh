@@ -3,7 +3,9 @@
 #
 #   tools/dev.sh run    build and start the program
 #   tools/dev.sh test   build twice (normal, and with AddressSanitizer and
-#                       UndefinedBehaviorSanitizer) and run the whole test suite
+#                       UndefinedBehaviorSanitizer) and run the whole test
+#                       suite in both, then the static analysis and short
+#                       fuzz runs
 #
 # Safe to run again: packages already installed and builds already up to date
 # are left as they are.
@@ -18,6 +20,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev
   fonts-ipafont-gothic fonts-wqy-zenhei
+  python3 clang-14 libclang-rt-14-dev clang-tidy cppcheck
 )
 
 # install_missing PACKAGE...
@@ -59,6 +62,13 @@ case "${1:-}" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       run_tests build-asan
+    echo "== sample files are what their generator writes"
+    python3 tools/make_samples.py --check
+    echo "== static analysis"
+    tools/analyse.sh build
+    echo "== short fuzz runs"
+    tools/fuzz.sh 15
+    echo "== all checks passed"
     ;;
   *)
     echo "usage: tools/dev.sh run|test" >&2
