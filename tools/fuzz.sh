@@ -37,6 +37,7 @@ max_len_of() {
     fuzz_language_file) echo 4096 ;;    # thirteen texts of up to 260 characters
     fuzz_language_switch) echo 1024 ;;
     fuzz_sysfs_ports) echo 1024 ;;      # a tree of up to six ports
+    fuzz_device_protocol) echo 2048 ;;  # a whole update with resends of every record
     *) echo 4096 ;;
   esac
 }

@@ -1,0 +1,163 @@
+// The serial port layer of the fuzz build: one in-memory port whose input is
+// a script of device bytes (fuzz/MemoryPort.h). Every call on a handle that
+// is not the open port is a fault of the caller and stops the run.
+
+#include "MemoryPort.h"
+
+#include "FuzzSupport.h"
+#include "serial/PortLayer.h"
+
+namespace quorvel {
+namespace {
+
+struct MemoryPortState {
+  const uint8_t* script = nullptr;
+  size_t size = 0;
+  size_t pos = 0;
+  uint64_t clockMs = 0;
+  PortHandle open = kInvalidPort;
+  PortHandle nextHandle = 100;
+  int failedOpens = 0;
+  bool hungUp = false;
+  bool failNextPurge = false;
+  bool failNextOpen = false;
+  bool failNextWrite = false;
+  std::vector<fuzz::PortEvent> events;
+};
+
+MemoryPortState g_port;
+
+void CheckOpen(PortHandle port) {
+  if (port == kInvalidPort || port != g_port.open) fuzz::Fail("port call on a handle that is not open");
+}
+
+fuzz::PortEvent& Record(fuzz::PortOp op, bool ok) {
+  fuzz::PortEvent& event = g_port.events.emplace_back();
+  event.op = op;
+  event.ok = ok;
+  event.atMs = g_port.clockMs;
+  return event;
+}
+
+// Takes the effect of a code other than a pause; false for a pause.
+bool TakeCode(uint8_t code) {
+  switch (code) {
+    case 0x01: return false;
+    case 0x02: g_port.hungUp = true; break;
+    case 0x03: g_port.failNextPurge = true; break;
+    case 0x04: g_port.failNextOpen = true; break;
+    case 0x05: g_port.failNextWrite = true; break;
+    default: break;
+  }
+  return true;
+}
+
+// Codes that stand right after the bytes a read took.
+void TakeTrailingCodes() {
+  while (g_port.pos + 1 < g_port.size && g_port.script[g_port.pos] == fuzz::kEscape) {
+    const uint8_t code = g_port.script[g_port.pos + 1];
+    if (code < 0x02 || code > 0x05) return;
+    g_port.pos += 2;
+    TakeCode(code);
+  }
+}
+
+}  // namespace
+
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+  if (g_port.open != kInvalidPort) fuzz::Fail("a second port opened while one is open");
+  bool ok = !g_port.hungUp && !g_port.failNextOpen && g_port.failedOpens == 0;
+  g_port.failNextOpen = false;
+  if (g_port.failedOpens > 0) --g_port.failedOpens;
+  if (ok) g_port.open = g_port.nextHandle++;
+  fuzz::PortEvent& event = Record(fuzz::PortOp::Open, ok);
+  event.path = devicePath;
+  event.arg = baudRate;
+  return ok ? g_port.open : kInvalidPort;
+}
+
+void PortClose(PortHandle port) {
+  CheckOpen(port);
+  g_port.open = kInvalidPort;
+  Record(fuzz::PortOp::Close, true);
+}
+
+bool PortPurge(PortHandle port) {
+  CheckOpen(port);
+  const bool ok = !g_port.hungUp && !g_port.failNextPurge;
+  g_port.failNextPurge = false;
+  Record(fuzz::PortOp::Purge, ok);
+  return ok;
+}
+
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+  CheckOpen(port);
+  const bool ok = !g_port.hungUp && !g_port.failNextWrite;
+  g_port.failNextWrite = false;
+  Record(fuzz::PortOp::Write, ok).bytes.assign(data, data + count);
+  return ok;
+}
+
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+  CheckOpen(port);
+  size_t got = 0;
+  bool timedOut = false;
+  while (got < count && !g_port.hungUp) {
+    if (g_port.pos >= g_port.size) {
+      timedOut = true;
+      break;
+    }
+    const uint8_t b = g_port.script[g_port.pos];
+    if (b != fuzz::kEscape) {
+      buffer[got++] = b;
+      ++g_port.pos;
+      continue;
+    }
+    if (g_port.pos + 1 >= g_port.size) {  // a lone escape ends the script
+      g_port.pos = g_port.size;
+      continue;
+    }
+    const uint8_t code = g_port.script[g_port.pos + 1];
+    g_port.pos += 2;
+    if (code == 0x00) {
+      buffer[got++] = fuzz::kEscape;
+    } else if (!TakeCode(code)) {
+      timedOut = true;
+      break;
+    }
+  }
+  // A hang-up ends the wait at once; a pause or the end of the script lets
+  // the whole time-out pass.
+  if (timedOut) g_port.clockMs += timeoutMs;
+  if (got == count) TakeTrailingCodes();
+  fuzz::PortEvent& event = Record(fuzz::PortOp::Read, got == count);
+  event.bytes.assign(buffer, buffer + got);
+  event.count = count;
+  event.arg = timeoutMs;
+  return got;
+}
+
+uint64_t MonotonicMs() { return ++g_port.clockMs; }
+
+void SleepMs(uint32_t ms) { g_port.clockMs += ms; }
+
+namespace fuzz {
+
+void ResetMemoryPort(const uint8_t* script, size_t size, int failedOpens) {
+  std::vector<PortEvent> events = std::move(g_port.events);
+  events.clear();
+  g_port = MemoryPortState{};
+  g_port.events = std::move(events);  // keeps its capacity
+  g_port.script = script;
+  g_port.size = size;
+  g_port.failedOpens = failedOpens;
+}
+
+const std::vector<PortEvent>& MemoryPortEvents() { return g_port.events; }
+
+bool MemoryPortIsOpen() { return g_port.open != kInvalidPort; }
+
+uint64_t VirtualNowMs() { return g_port.clockMs; }
+
+}  // namespace fuzz
+}  // namespace quorvel
