@@ -370,11 +370,9 @@ void SimulatedLine::Flood(uint8_t value, std::chrono::nanoseconds byteTime, std:
   if (byteTime > std::chrono::nanoseconds::zero()) count = std::min<size_t>(4096, static_cast<size_t>(since / byteTime));
   if (count == 0) return;
   const Bytes chunk(count, value);
+  Record(chunk);
   const ssize_t n = write(m_master, chunk.data(), chunk.size());
-  if (n > 0) {
-    std::lock_guard lock(m_mutex);
-    m_sent.insert(m_sent.end(), chunk.begin(), chunk.begin() + n);
-  }
+  Unrecord(chunk.size() - static_cast<size_t>(std::max<ssize_t>(n, 0)));
   *lastFlood = Clock::now();
 }
 
@@ -425,6 +423,7 @@ void SimulatedLine::WriteToMaster(const Bytes& bytes) {
     std::lock_guard lock(m_mutex);
     if (m_silent) return;
   }
+  Record(bytes);
   const auto giveUp = Clock::now() + kWriteGiveUp;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -441,8 +440,21 @@ void SimulatedLine::WriteToMaster(const Bytes& bytes) {
     }
     break;
   }
+  Unrecord(bytes.size() - done);
+}
+
+// Bytes are recorded before they are written, so that whatever the program
+// has read is already in SentToProgram(); what did not get through is taken
+// off again. Only the line's thread appends, so the tail is its own.
+void SimulatedLine::Record(const Bytes& bytes) {
   std::lock_guard lock(m_mutex);
-  m_sent.insert(m_sent.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(done));
+  m_sent.insert(m_sent.end(), bytes.begin(), bytes.end());
+}
+
+void SimulatedLine::Unrecord(size_t count) {
+  if (count == 0) return;
+  std::lock_guard lock(m_mutex);
+  m_sent.resize(m_sent.size() - count);
 }
 
 bool SimulatedLine::TakeHangUpRequest() {

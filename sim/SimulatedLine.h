@@ -142,6 +142,8 @@ class SimulatedLine {
   // Books the next free slot on the wire not before `from`; returns its end.
   Clock::time_point Occupy(Clock::time_point from);
   void WriteToMaster(const Bytes& bytes);
+  void Record(const Bytes& bytes);  // into m_sent, before writing
+  void Unrecord(size_t count);      // the tail that was not written
   void Wake() const;
   bool OnLineThread() const;
 
