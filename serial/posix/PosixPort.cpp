@@ -151,6 +151,12 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
     }
     return false;  // EIO, EPIPE, or a driver that takes nothing
   }
+  // The write is complete when its bytes have left, not when they are queued:
+  // the echo wait that follows counts from here, and at 1200 baud a long
+  // record takes longer on the line than that wait.
+  while (tcdrain(port) != 0) {
+    if (errno != EINTR) return false;
+  }
   return true;
 }
 
