@@ -14,17 +14,16 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
-# Debian packages the build, the program and the tests need.
+# build_packages, install_missing
+source "$here/tools/lib.sh"
+
+# Debian packages the build, the program and the tests need: the build's own,
+# and for the checks the sample generator, the fuzzing compiler and the
+# analysers.
 packages=(
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  libgtest-dev libgmock-dev
-  fonts-ipafont-gothic fonts-wqy-zenhei
+  "${build_packages[@]}"
   python3 clang-14 libclang-rt-14-dev clang-tidy cppcheck
 )
-
-# install_missing PACKAGE...
-source "$here/tools/lib.sh"
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 

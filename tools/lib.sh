@@ -1,5 +1,13 @@
 # Shell helpers of the developer scripts; sourced, not run.
 
+# Debian packages that building the program and its tests needs.
+build_packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev
+  fonts-ipafont-gothic fonts-wqy-zenhei
+)
+
 # install_missing PACKAGE...: installs the Debian packages that are not
 # installed yet, through sudo when not root.
 install_missing() {

@@ -11,12 +11,12 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
-# install_missing PACKAGE...
+# build_packages, install_missing
 source "$here/tools/lib.sh"
 
 # The build, plus dpkg-shlibdeps (dpkg-dev) and file, with which CPack
 # works out the package's library dependencies.
-install_missing cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev dpkg-dev file
+install_missing "${build_packages[@]}" dpkg-dev file
 
 dir=build-package
 jobs="$(nproc 2>/dev/null || echo 2)"

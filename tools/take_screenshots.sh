@@ -12,19 +12,10 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
-# The build's packages (as tools/dev.sh installs them), the virtual screen
-# and the window manager.
-packages=(
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  libgtest-dev libgmock-dev
-  fonts-ipafont-gothic fonts-wqy-zenhei
-  xvfb xauth openbox
-)
-
-# install_missing PACKAGE...
+# build_packages, install_missing
 source "$here/tools/lib.sh"
-install_missing "${packages[@]}"
+# The build's packages, the virtual screen and the window manager.
+install_missing "${build_packages[@]}" xvfb xauth openbox
 
 build_dir="${QUORVEL_BUILD_DIR:-build}"
 if [ ! -f "$build_dir/build.ninja" ]; then
