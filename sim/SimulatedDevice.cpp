@@ -114,11 +114,6 @@ SimulatedDevice::Mode SimulatedDevice::CurrentMode() const {
   return m_mode;
 }
 
-int SimulatedDevice::HandshakePhase() const {
-  std::lock_guard lock(m_mutex);
-  return m_phase;
-}
-
 size_t SimulatedDevice::ProbeCount() const {
   std::lock_guard lock(m_mutex);
   return m_probes;
@@ -150,12 +145,6 @@ std::vector<uint8_t> SimulatedDevice::AcceptedImage() const {
   std::vector<uint8_t> image;
   for (const Record& record : m_accepted) image.insert(image.end(), record.begin(), record.end());
   return image;
-}
-
-bool SimulatedDevice::WaitForRecords(size_t count, uint32_t timeoutMs) const {
-  std::unique_lock lock(m_mutex);
-  return m_recordsChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [&] { return m_received.size() >= count; });
 }
 
 bool SimulatedDevice::RecordInProgress() const {
@@ -271,7 +260,6 @@ void SimulatedDevice::CompleteRecord() {
     verdict = m_verdicts[arrival];
   }
   if (!verdict.bytes.empty() && verdict.bytes[0] == p::kRecordAccepted) m_accepted.push_back(record);
-  m_recordsChanged.notify_all();
   Reply(verdict);
 }
 

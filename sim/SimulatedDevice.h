@@ -43,7 +43,6 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -104,7 +103,6 @@ class SimulatedDevice {
 
   // Observation.
   Mode CurrentMode() const;
-  int HandshakePhase() const;  // 0 while monitoring
   size_t ProbeCount() const;
   size_t VersionQueryCount() const;
   // Commands heard in a handshake phase during the latest update.
@@ -112,7 +110,6 @@ class SimulatedDevice {
   std::vector<Record> ReceivedRecords() const;
   std::vector<Record> AcceptedRecords() const;
   std::vector<uint8_t> AcceptedImage() const;  // accepted records end to end
-  bool WaitForRecords(size_t count, uint32_t timeoutMs) const;
   // True while a record has begun to arrive and is not complete yet.
   bool RecordInProgress() const;
 
@@ -138,7 +135,6 @@ class SimulatedDevice {
   const int32_t m_model;
 
   mutable std::recursive_mutex m_mutex;  // a verdict function may call back
-  mutable std::condition_variable_any m_recordsChanged;
   bool m_silent = false;
   Answer m_probeAnswer;
   Answer m_versionAnswer;

@@ -31,8 +31,8 @@
 // Every public method may be called from any thread, the handler included
 // (HangUp() called from the handler takes effect when the handler returns).
 // The echo of a byte may reach the program a moment before the far end has
-// handled the byte: to look at the far end's state, wait for its answer (or
-// SimulatedDevice::WaitForRecords), not for an echo or WaitForReceived.
+// handled the byte: to look at the far end's state, wait for its answer, not
+// for an echo or WaitForReceived.
 // Declare the line before whatever installs a handler on it, so that the
 // handler's owner goes first.
 
