@@ -26,12 +26,12 @@
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/UpdateRecords.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
 
 namespace quorvel::test {
 
-using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr ColorRef kRed = 0x0000FF;
@@ -49,29 +49,6 @@ inline int OpenDescriptors() {
   while (readdir(dir) != nullptr) ++count;
   closedir(dir);
   return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
-// A record of `bodyLength` bytes of `fill`, header included.
-inline Bytes MakeRecord(uint8_t bodyLength, uint8_t fill) {
-  Bytes r{0x00, bodyLength};
-  r.resize(2u + bodyLength, fill);
-  return r;
-}
-
-inline Bytes JoinRecords(const std::vector<Bytes>& records) {
-  Bytes all;
-  for (const Bytes& r : records) all.insert(all.end(), r.begin(), r.end());
-  return all;
-}
-
-inline std::string HexText(const Bytes& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
 }
 
 // Whether `sent`, every byte the program wrote during one update job, holds
@@ -247,6 +224,19 @@ class FaultBench {
     const auto start = Clock::now();
     w->Click(IDC_UPDATE);
     return MsSince(start);
+  }
+
+  // Presses Update for a file of `records` and checks that the job ended
+  // well: no message box, the success text, the device holding exactly the
+  // file, and nothing but the handshake and the records on the line.
+  void ExpectUpdateSucceeds(int32_t model, const std::vector<Bytes>& records) {
+    QueueImage(model, records);
+    line->ClearReceived();
+    RunUpdate();
+    EXPECT_TRUE(w->messageBoxes.empty()) << ToUtf8(w->messageBoxes.front().text);
+    EXPECT_EQ(w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
+    EXPECT_EQ(device->AcceptedImage(), JoinRecords(records));
+    EXPECT_TRUE(SentOnlyTheFile(line->Received(), model, records));
   }
 
   // Forgets what the window recorded so far, memory included (it only

@@ -229,13 +229,7 @@ TEST_P(MonitorFault, StaysBoundedEndsRightAndRecovers) {
   ExpectShows(b, 2);
 
   const std::vector<Bytes> records = {MakeRecord(10, 0xA1), MakeRecord(20, 0xA2)};
-  b.QueueImage(c.model, records);
-  b.line->ClearReceived();
-  b.RunUpdate();
-  EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
-  EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
-  EXPECT_EQ(b.device->AcceptedImage(), JoinRecords(records));
-  EXPECT_TRUE(SentOnlyTheFile(b.line->Received(), c.model, records));
+  b.ExpectUpdateSucceeds(c.model, records);
   // Nothing left open but the port and the adapter's own.
   EXPECT_EQ(OpenDescriptors(), descriptors + 1);
 }

@@ -303,14 +303,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(2));
 
   b.dlg->m_env.pauseMs = [&b](uint32_t ms) { b.env.pauses.push_back(ms); };
-  b.QueueImage(c.model, kRecords);
-  b.line->ClearReceived();
   b.ClearWindowLogs();
-  b.RunUpdate();
-  EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
-  EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), kSuccess);
-  EXPECT_EQ(b.device->AcceptedImage(), JoinRecords(kRecords));
-  EXPECT_TRUE(SentOnlyTheFile(b.line->Received(), c.model, kRecords));
+  b.ExpectUpdateSucceeds(c.model, kRecords);
   EXPECT_NE(b.dlg->m_link.hPort, kInvalidPort);
   // Nothing left open but the port and the adapter's own.
   EXPECT_EQ(OpenDescriptors(), descriptors + 1);

@@ -5,7 +5,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QStringList>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -83,6 +87,19 @@ inline void WhenShown(QWidget* window, std::function<void(QWidget*)> act, bool p
     }
   });
   poll->start(10);
+}
+
+// When `window`'s popup menu shows, notes its items' texts in `offered` and
+// chooses the first item from the keyboard.
+inline void ChooseFirstMenuItemWhenShown(QWidget* window, QStringList& offered) {
+  WhenShown(window, [&offered](QWidget* popup) {
+    auto* menu = qobject_cast<QMenu*>(popup);
+    ASSERT_NE(menu, nullptr);
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) offered << a->text();
+    SendKey(menu, Qt::Key_Down);
+    SendKey(menu, Qt::Key_Return);
+  }, true);
 }
 
 // A dialog that records what its window delivers to it.

@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,6 +24,7 @@
 namespace quorvel::qt {
 namespace {
 
+using test::ChooseFirstMenuItemWhenShown;
 using test::kEndedByTest;
 using test::kTimedOut;
 using test::RecordingDialog;
@@ -264,14 +264,7 @@ TEST_F(DialogWindowTest, ContextMenuOffersTheAppendedItemsAsSystemCommands) {
   QStringList offered;
   RunModalWith(dlg, [&](QtDialogWindow& w) {
     // Right click: the item is chosen.
-    WhenShown(&w, [&](QWidget* popup) {
-      auto* menu = qobject_cast<QMenu*>(popup);
-      ASSERT_NE(menu, nullptr);
-      for (QAction* a : menu->actions())
-        if (!a->isSeparator()) offered << a->text();
-      SendKey(menu, Qt::Key_Down);
-      SendKey(menu, Qt::Key_Return);
-    }, true);
+    ChooseFirstMenuItemWhenShown(&w, offered);
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&w, &click);
     // Shift+F10: the menu is dismissed.

@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -21,6 +20,7 @@
 namespace quorvel::qt {
 namespace {
 
+using test::ChooseFirstMenuItemWhenShown;
 using test::kEndedByTest;
 using test::RunModalWith;
 using test::SendKey;
@@ -208,14 +208,7 @@ TEST_F(MainDialogTest, ContextMenuCarriesTheAboutItem) {
   QStringList offered;
   RunModalWith(*dlg, [&](QtDialogWindow& w) {
     CloseAboutBoxes(w);
-    WhenShown(&w, [&](QWidget* popup) {
-      auto* menu = qobject_cast<QMenu*>(popup);
-      ASSERT_NE(menu, nullptr);
-      for (QAction* a : menu->actions())
-        if (!a->isSeparator()) offered << a->text();
-      SendKey(menu, Qt::Key_Down);
-      SendKey(menu, Qt::Key_Return);
-    }, true);
+    ChooseFirstMenuItemWhenShown(&w, offered);
     SendKey(w.focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
     w.EndDialog(kEndedByTest);
   });

@@ -19,6 +19,7 @@
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
+#include "support/UpdateRecords.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
 
@@ -30,35 +31,16 @@ using test::HeadlessWindowSystem;
 using sim::SimulatedDevice;
 using sim::SimulatedLine;
 using Answer = sim::SimulatedDevice::Answer;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::HexText;
+using test::JoinRecords;
+using test::MakeRecord;
 using Clock = std::chrono::steady_clock;
 
 const Text kNoHandshakeD7 = u"Update Error: TX=0xD7, TX Timeover!";
 const Text kNoHandshakeD6 = u"Update Error: TX=0xD6, TX Timeover!";
 const Text kTransferError = u"Update Error: Data transfer error!";
 const Text kSuccess = u"Updated successfully!";
-
-Bytes Record(uint8_t bodyLength, uint8_t fill) {
-  Bytes r{0x00, bodyLength};
-  r.resize(2u + bodyLength, fill);
-  return r;
-}
-
-Bytes Join(const std::vector<Bytes>& records) {
-  Bytes all;
-  for (const Bytes& r : records) all.insert(all.end(), r.begin(), r.end());
-  return all;
-}
-
-std::string HexText(const Bytes& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
-}
 
 long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -198,9 +180,10 @@ class UpdateJobTest : public testing::Test {
 TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
   Connect(2);
   // Bodies of flow-control, line-end and end-of-file bytes must cross as data.
-  const std::vector<Bytes> records = {Record(253, 0x11), Record(100, 0x13), Record(7, 0x0D),
-                                      Record(0, 0), Record(253, 0x1A), Record(30, 0xFF)};
-  PickImage(Join(records));
+  const std::vector<Bytes> records = {MakeRecord(253, 0x11), MakeRecord(100, 0x13),
+                                      MakeRecord(7, 0x0D),    MakeRecord(0, 0),
+                                      MakeRecord(253, 0x1A),  MakeRecord(30, 0xFF)};
+  PickImage(JoinRecords(records));
 
   // The pause comes after the success text and before the monitor restarts.
   bool pausedInOrder = false;
@@ -214,11 +197,11 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
   ExpectCompletion();
   EXPECT_TRUE(pausedInOrder);
   EXPECT_EQ(device->ReceivedRecords(), records);
-  EXPECT_EQ(device->AcceptedImage(), Join(records));
+  EXPECT_EQ(device->AcceptedImage(), JoinRecords(records));
   const Bytes sent = line.Received();
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent[0], 0xD6);
-  EXPECT_EQ(Bytes(sent.begin() + 1, sent.end()), Join(records));
+  EXPECT_EQ(Bytes(sent.begin() + 1, sent.end()), JoinRecords(records));
   EXPECT_EQ(w.fileFilters, std::vector<Text>{u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||"});
   // The monitor was stopped for the job and started again at its end.
   ASSERT_EQ(w.timerLog.size(), 3u);
@@ -244,8 +227,9 @@ TEST_F(UpdateJobTest, OneRecordShowsHundredPercentOnceThenSuccess) {
 
 TEST_F(UpdateJobTest, ResendsUpToThreeTimesAndStartsCountingAfreshPerRecord) {
   Connect(2);
-  const std::vector<Bytes> records = {Record(40, 0xA1), Record(40, 0xA2), Record(40, 0xA3)};
-  PickImage(Join(records));
+  const std::vector<Bytes> records = {MakeRecord(40, 0xA1), MakeRecord(40, 0xA2),
+                                      MakeRecord(40, 0xA3)};
+  PickImage(JoinRecords(records));
   device->SetVerdicts({Answer::Reject(0x55), Answer::Reject(0x00), Answer::Reject(0x13),
                        Answer::Accept(),  //
                        Answer::Reject(), Answer::Reject(), Answer::Reject(), Answer::Accept(),
@@ -270,15 +254,15 @@ TEST_F(UpdateJobTest, ResendsUpToThreeTimesAndStartsCountingAfreshPerRecord) {
 TEST_F(UpdateJobTest, GarbledEchoesDoNotChangeWhatIsSent) {
   Connect(2);
   line.SetEchoMask(0xFF);
-  const std::vector<Bytes> records = {Record(200, 0x5A), Record(3, 0x00)};
-  PickImage(Join(records));
+  const std::vector<Bytes> records = {MakeRecord(200, 0x5A), MakeRecord(3, 0x00)};
+  PickImage(JoinRecords(records));
   device->SetVerdicts({Answer::Reject(), Answer::Reject(), Answer::Accept()});
   RunJob();
 
   ExpectCompletion();
   EXPECT_EQ(device->ReceivedRecords(),
             (std::vector<Bytes>{records[0], records[0], records[0], records[1]}));
-  EXPECT_EQ(device->AcceptedImage(), Join(records));
+  EXPECT_EQ(device->AcceptedImage(), JoinRecords(records));
 }
 
 // ---- transfer failures
@@ -292,7 +276,7 @@ TEST_F(UpdateJobTest, TransferFailures) {
     std::vector<Text> progress;
     size_t recordsReceived;
   };
-  const std::vector<Bytes> records = {Record(10, 0x01), Record(10, 0x02)};
+  const std::vector<Bytes> records = {MakeRecord(10, 0x01), MakeRecord(10, 0x02)};
   const std::vector<Case> cases = {
       {"crc error on the second record",
        {Answer::Accept(), Answer::CrcError()},
@@ -321,7 +305,7 @@ TEST_F(UpdateJobTest, TransferFailures) {
     line.Replug();
     line.ClearReceived();
     Connect(2);
-    PickImage(Join(records));
+    PickImage(JoinRecords(records));
     device->SetVerdicts(c.verdicts);
     if (c.hangUpAfterBytes != 0) line.HangUpAfterBytes(c.hangUpAfterBytes);
     RunJob();
@@ -338,7 +322,7 @@ TEST_F(UpdateJobTest, TransferFailures) {
 // taken, none in twelve seconds ends the job.
 TEST_F(UpdateJobTest, VerdictWaitsSixReadsThenGivesUp) {
   Connect(2);
-  PickImage(Join({Record(5, 0x01), Record(5, 0x02)}));
+  PickImage(JoinRecords({MakeRecord(5, 0x01), MakeRecord(5, 0x02)}));
   device->SetVerdicts({Answer::Accept(2500), Answer::Silent()});
   Clock::time_point secondRecordSent{};
   ws.onPump = [&] { secondRecordSent = Clock::now(); };
@@ -354,7 +338,7 @@ TEST_F(UpdateJobTest, VerdictWaitsSixReadsThenGivesUp) {
 
 TEST_F(UpdateJobTest, Model2HandshakeSilentDeviceGetsFourCommands) {
   Connect(2);
-  PickImage(Record(3, 0x00));
+  PickImage(MakeRecord(3, 0x00));
   device->SetHandshakeAnswer(1, Answer::Silent());
   const auto start = Clock::now();
   RunJob();
@@ -384,7 +368,7 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
     line.SetEchoMask(c.echoMask);
     w.messageBoxes.clear();
     Connect(2);
-    PickImage(Record(3, 0x77));
+    PickImage(MakeRecord(3, 0x77));
     device->SetHandshakeAnswer(1, c.reply);
     RunJob();
     ExpectCompletion();
@@ -398,7 +382,7 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
 
 TEST_F(UpdateJobTest, Model2HandshakeEchoMissing) {
   Connect(2);
-  PickImage(Record(3, 0x00));
+  PickImage(MakeRecord(3, 0x00));
   // Nothing comes back at all: the command's echo read fails.
   line.SetEcho(false);
   device->SetSilent(true);
@@ -411,8 +395,8 @@ TEST_F(UpdateJobTest, Model2HandshakeEchoMissing) {
 
 TEST_F(UpdateJobTest, Model1SilentFirstPhaseStillReachesTheRecords) {
   Connect(1);
-  const std::vector<Bytes> records = {Record(20, 0x11), Record(20, 0x1A)};
-  PickImage(Join(records));
+  const std::vector<Bytes> records = {MakeRecord(20, 0x11), MakeRecord(20, 0x1A)};
+  PickImage(JoinRecords(records));
   device->SetHandshakeAnswer(1, Answer::Silent());
   const auto start = Clock::now();
   RunJob();
@@ -421,7 +405,7 @@ TEST_F(UpdateJobTest, Model1SilentFirstPhaseStillReachesTheRecords) {
   EXPECT_GE(MsSince(start), 4 * 1000);
   EXPECT_EQ(w.fileFilters, std::vector<Text>{u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||"});
   Bytes expected = {0xD6, 0xD6, 0xD6, 0xD6, 0xD7, 0xD6, 0xD6, 0xD6, 0xD6, 0xD6};
-  const Bytes image = Join(records);
+  const Bytes image = JoinRecords(records);
   expected.insert(expected.end(), image.begin(), image.end());
   EXPECT_EQ(line.Received(), expected);
   EXPECT_EQ(device->AcceptedImage(), image);
@@ -448,7 +432,7 @@ TEST_F(UpdateJobTest, Model1PortLostInEachPhase) {
     line.Replug();
     line.ClearReceived();
     Connect(1);
-    PickImage(Record(3, 0x00));
+    PickImage(MakeRecord(3, 0x00));
     line.HangUpAfterBytes(c.bytesBeforeLoss + 1);
     RunJob();
     ExpectFailureExit(c.message);
@@ -460,7 +444,7 @@ TEST_F(UpdateJobTest, Model1PortLostInEachPhase) {
 
 TEST_F(UpdateJobTest, Model1SilentSecondPhase) {
   Connect(1);
-  PickImage(Record(3, 0x00));
+  PickImage(MakeRecord(3, 0x00));
   device->SetHandshakeAnswer(2, Answer::Silent());
   RunJob();
   ExpectFailureExit(kNoHandshakeD7);
@@ -471,7 +455,7 @@ TEST_F(UpdateJobTest, Model1SilentSecondPhase) {
 
 TEST_F(UpdateJobTest, FileTakenBeforeTheSecondOpen) {
   Connect(2);
-  PickImage(Record(3, 0x00));
+  PickImage(MakeRecord(3, 0x00));
   int otherHolder = -1;
   w.onKillTimer = [&] {
     otherHolder = ::open(ToUtf8(heldPath).c_str(), O_RDONLY | O_CLOEXEC);
@@ -494,7 +478,7 @@ TEST_F(UpdateJobTest, FileTakenBeforeTheSecondOpen) {
 
 TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
   Connect(2);
-  PickImage(Join({Record(10, 0x01), Record(10, 0x02), Record(10, 0x03)}));
+  PickImage(JoinRecords({MakeRecord(10, 0x01), MakeRecord(10, 0x02), MakeRecord(10, 0x03)}));
   ws.filesToPick.push_back(heldPath);  // for a nested job, should one start
   // The user clicks Update and the other model while records are sent;
   // messages already queued reach the handlers whatever the buttons show.
@@ -528,7 +512,7 @@ TEST_F(UpdateJobTest, CloseRequestEndsTheDialogAfterTheJob) {
     if (line.Plugged()) line.HangUp();
     line.Replug();
     Connect(2);
-    PickImage(Join({Record(10, 0x01), Record(10, 0x02)}));
+    PickImage(JoinRecords({MakeRecord(10, 0x01), MakeRecord(10, 0x02)}));
     device->SetVerdicts(c.verdicts);
     w.endResult.reset();
     w.messageBoxes.clear();
