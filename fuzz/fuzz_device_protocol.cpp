@@ -403,7 +403,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     test::TestEnvironment testEnv;
     Environment env = testEnv.Make(kEnvDir, &Platform());
-    env.pauseMs = nullptr;  // the program's own busy wait, on the virtual clock
+    env.pauseMs = nullptr;  // the port layer's sleep, on the virtual clock
     test::HeadlessWindowSystem ws;
     CQuorvelDlg dlg(ws, env);
     test::HeadlessWindow& w = ws.Open(dlg);

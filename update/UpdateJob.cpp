@@ -229,13 +229,12 @@ void CQuorvelDlg::RunUpdate(int32_t model, bool (CQuorvelDlg::*handshake)(Text& 
   heldFile.Close();
   m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
   m_wnd->UpdateWindow();
-  // One second without processing messages before the monitor resumes.
+  // One second without processing messages before the monitor resumes; a
+  // sleep rather than a spin, so the second costs no processor time.
   if (m_env.pauseMs) {
     m_env.pauseMs(kPauseAfterUpdateMs);
   } else {
-    const uint64_t t0 = MonotonicMs();
-    while (MonotonicMs() - t0 < kPauseAfterUpdateMs) {
-    }
+    SleepMs(kPauseAfterUpdateMs);
   }
   m_refreshVersion = 1;
   m_wnd->SetTimer(1, kMonitorPeriodMs);
