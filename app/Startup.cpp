@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/QuorvelApp.h"
+#include "base/Version.h"
 #include "ui/qt/QtWindowSystem.h"
 
 namespace quorvel {
@@ -17,7 +18,7 @@ int RunProgram(char* programName, Environment environment) {
   QApplication application(qtArgc, qtArgv);
   QApplication::setOrganizationName(QStringLiteral("Vendrall"));
   QApplication::setApplicationName(QStringLiteral("Quorvel"));
-  QApplication::setApplicationVersion(QStringLiteral("1.1.1"));
+  QApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   QApplication::setWindowIcon(qt::ProgramIcon());
   // The dialog's controls are drawn in the classic, unthemed style.
   if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

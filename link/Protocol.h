@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel::protocol {
 
@@ -38,7 +38,6 @@ constexpr uint8_t kProbeAnswerLenModel2 = 2;
 constexpr uint8_t kVersionReplyLen = 7;
 
 // Waits, in milliseconds.
-constexpr uint32_t kEchoWaitMs = 500;
 constexpr uint32_t kProbeAnswerWaitModel1Ms = 100;
 constexpr uint32_t kProbeAnswerWaitModel2Ms = 150;
 constexpr uint32_t kVersionReplyWaitMs = 1000;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

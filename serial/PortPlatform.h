@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

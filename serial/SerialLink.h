@@ -10,7 +10,7 @@
 
 #include "serial/PortList.h"
 #include "serial/PortLayer.h"
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

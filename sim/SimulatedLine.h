@@ -47,7 +47,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 #include "sim/TempDir.h"
 
 namespace quorvel::sim {

@@ -1,5 +1,6 @@
 #include "ui/DialogTemplates.h"
 
+#include "base/Version.h"
 #include "ui/Window.h"
 
 namespace quorvel {
@@ -32,7 +33,7 @@ const DialogTemplate kAboutDialog{
     IDD_ABOUTBOX, 170, 62, u"About Update Routine", u"MS Shell Dlg", 9, 400, false, false,
     {
         {kNoId, ControlKind::StaticIcon, 14, 14, 20, 20, u"", 0, IDR_MAINFRAME},
-        {kNoId, ControlKind::StaticText, 42, 14, 114, 8, u"Update Routine\uFF0CV1.1.1", kNoPrefix},
+        {kNoId, ControlKind::StaticText, 42, 14, 114, 8, u"Update Routine\uFF0CV" QUORVEL_VERSION, kNoPrefix},
         {IDOK, ControlKind::DefPushButton, 113, 41, 50, 14, u"确定", kTabStop | kGroup},
         {kNoId, ControlKind::StaticText, 42, 26, 114, 8, u"Build 2019-03-22"},
     }};

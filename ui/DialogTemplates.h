@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

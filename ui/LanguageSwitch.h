@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "base/Version.h"
 #include "ui/LanguageSwitch.h"
 #include "ui/ProfileFile.h"
 #include "ui/QuorvelDlg.h"
@@ -39,7 +40,7 @@ constexpr const char16_t* kSection = u"Lab";
 constexpr const char16_t* kDefault = u"df";
 // Each value is read into a buffer of 260 characters.
 constexpr size_t kValueCapacity = 260;
-constexpr const char16_t* kVersionSuffix = u" V1.1.1";
+constexpr const char16_t* kVersionSuffix = u" V" QUORVEL_VERSION;
 
 }  // namespace
 

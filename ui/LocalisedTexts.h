@@ -3,7 +3,7 @@
 // from section "Lab" of the language file beside the program when the
 // language switch selects it.
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 #include "ui/Environment.h"
 
 namespace quorvel {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

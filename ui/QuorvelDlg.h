@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "serial/SerialLink.h"
-#include "serial/WideText.h"
+#include "base/WideText.h"
 #include "ui/DialogEx.h"
 #include "ui/Environment.h"
 

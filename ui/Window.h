@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

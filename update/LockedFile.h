@@ -3,7 +3,7 @@
 // held, no other holder can take it (an exclusive, non-blocking flock). The
 // lock goes with the file when it is closed.
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 

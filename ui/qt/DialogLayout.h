@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "serial/WideText.h"
+#include "base/WideText.h"
 #include "ui/DialogTemplates.h"
 
 namespace quorvel::qt {

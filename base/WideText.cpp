@@ -1,4 +1,4 @@
-#include "serial/WideText.h"
+#include "base/WideText.h"
 
 namespace quorvel {
 
