@@ -3,6 +3,11 @@
 // watchdog, keys, waits, and a dialog that records what reaches it.
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
@@ -13,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "ui/DialogEx.h"
@@ -64,7 +70,7 @@ inline void SendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = 
 }
 
 // Processes events until `done` holds or `ms` have passed.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+inline bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
   QElapsedTimer clock;
   clock.start();
   while (!done()) {
@@ -74,19 +80,66 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
   return true;
 }
 
-// Calls `act` once a modal window other than `window` shows (or a popup
-// menu if `popup`), checking every 10 ms while `window` exists.
+// Calls `act` once for each window that shows over `window` while
+// `window` exists: every modal window (or, with `popup`, every popup menu)
+// other than `window` itself. It reacts to the window's show event and acts
+// as soon as the window's own event loop runs, so the window is up and
+// answering when `act` sees it, however busy the machine is.
+class ShowWatcher : public QObject {
+ public:
+  ShowWatcher(QWidget* window, std::function<void(QWidget*)> act, bool popup, bool once)
+      : QObject(window), m_window(window), m_act(std::move(act)), m_popup(popup), m_once(once) {
+    QApplication::instance()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Show || m_done) return false;
+    auto* shown = qobject_cast<QWidget*>(watched);
+    if (shown == nullptr || shown == m_window || !shown->isWindow()) return false;
+    const bool wanted = m_popup ? shown->windowType() == Qt::Popup : shown->isModal();
+    if (!wanted) return false;
+    if (m_once) m_done = true;
+    QPointer<QWidget> target(shown);
+    QTimer::singleShot(0, this, [this, target] {
+      if (target != nullptr && target->isVisible()) m_act(target);
+    });
+    return false;
+  }
+
+ private:
+  QWidget* m_window;
+  std::function<void(QWidget*)> m_act;
+  bool m_popup;
+  bool m_once;
+  bool m_done = false;
+};
+
+// Calls `act` once, when the next modal window other than `window` shows (or
+// the next popup menu, with `popup`).
 inline void WhenShown(QWidget* window, std::function<void(QWidget*)> act, bool popup = false) {
-  auto* poll = new QTimer(window);
-  QObject::connect(poll, &QTimer::timeout, [poll, window, act, popup] {
-    QWidget* top = popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
-    if (top != nullptr && top != window && top->isVisible()) {
-      poll->stop();
-      poll->deleteLater();
-      act(top);
-    }
-  });
-  poll->start(10);
+  new ShowWatcher(window, std::move(act), popup, true);
+}
+
+// Calls `act` for every modal window other than `window` that shows while
+// `window` exists, or until the returned watcher is deleted.
+inline QPointer<ShowWatcher> WheneverShown(QWidget* window, std::function<void(QWidget*)> act) {
+  return new ShowWatcher(window, std::move(act), false, false);
+}
+
+// Answers a file dialog as a person does: types `path` into its file-name
+// field and presses Open.
+inline void AnswerFileDialog(QFileDialog* chooser, const QString& path) {
+  auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(name, nullptr);
+  name->setFocus(Qt::OtherFocusReason);
+  name->setText(path);
+  auto* buttons = chooser->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  ASSERT_NE(buttons, nullptr);
+  QPushButton* open = buttons->button(QDialogButtonBox::Open);
+  ASSERT_NE(open, nullptr);
+  ASSERT_TRUE(open->isEnabled()) << path.toStdString();
+  open->click();
 }
 
 // When `window`'s popup menu shows, notes its items' texts in `offered` and

@@ -41,7 +41,6 @@ constexpr QRgb kGreen = 0x00FF00;
 const std::filesystem::path kSamples =
     std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
 
-QString SamplePath(const char* name) { return QString::fromStdString((kSamples / name).string()); }
 
 QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
 
@@ -56,19 +55,11 @@ class ModalAnswerer {
     QMessageBox::Icon icon;
   };
 
-  explicit ModalAnswerer(QWidget* main) {
-    auto* poll = new QTimer(main);
-    QObject::connect(poll, &QTimer::timeout, [this, main] {
-      QWidget* top = QApplication::activeModalWidget();
-      if (top == nullptr || top == main || !top->isVisible()) return;
-      for (const QPointer<QWidget>& seen : m_answered) {
-        if (seen == top) return;
-      }
-      m_answered.push_back(top);
-      Answer(top);
-    });
-    poll->start(10);
-  }
+  explicit ModalAnswerer(QWidget* main)
+      : m_watcher(test::WheneverShown(main, [this](QWidget* top) { Answer(top); })) {}
+  ~ModalAnswerer() { delete m_watcher.data(); }
+  ModalAnswerer(const ModalAnswerer&) = delete;
+  ModalAnswerer& operator=(const ModalAnswerer&) = delete;
 
   QString file;
   int fileDialogs = 0;
@@ -85,8 +76,7 @@ class ModalAnswerer {
       if (file.isEmpty()) {
         chooser->reject();
       } else {
-        chooser->selectFile(file);
-        static_cast<QDialog*>(chooser)->accept();  // as the Open button does
+        test::AnswerFileDialog(chooser, file);
       }
     } else if (auto* box = qobject_cast<QMessageBox*>(top)) {
       boxes.push_back({box->windowTitle(), box->text(), box->icon()});
@@ -97,7 +87,7 @@ class ModalAnswerer {
     }
   }
 
-  std::vector<QPointer<QWidget>> m_answered;
+  QPointer<test::ShowWatcher> m_watcher;
 };
 
 struct ModelCase {
@@ -155,7 +145,7 @@ class EndToEndTest : public ::testing::Test {
   void Connect(QtDialogWindow& w, const ModelCase& c) {
     EXPECT_EQ(Lamps(w), std::make_pair(kRed, kRed));
     static_cast<QRadioButton*>(w.Control(c.radio))->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg->m_linkState == 2; }, 8000)) << int(dlg->m_linkState);
+    ASSERT_TRUE(WaitFor([&] { return dlg->m_linkState == 2; }, 15000)) << int(dlg->m_linkState);
     EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
     EXPECT_EQ(Text(w, IDC_VERSION_TEXT), c.version);
     EXPECT_EQ(Text(w, IDC_HINT_TEXT), QStringLiteral("You can update the software."));
@@ -177,6 +167,14 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(answers.fileDialogs, 1);
     EXPECT_EQ(answers.filters, (QStringList{c.filter, QStringLiteral("All Files (*)")}));
     EXPECT_EQ(answers.selectedFilter, c.filter);
+  }
+
+  // A copy of the sample in this test's own directory: test programs that
+  // run at the same time never hold the same file.
+  QString SamplePath(const char* name) {
+    const std::filesystem::path copy = dir.Path() / name;
+    std::filesystem::copy_file(kSamples / name, copy, std::filesystem::copy_options::overwrite_existing);
+    return QString::fromStdString(copy.string());
   }
 
   void UpdatesSuccessfully(const ModelCase& c);
@@ -219,7 +217,7 @@ void EndToEndTest::UpdatesSuccessfully(const ModelCase& c) {
         EXPECT_EQ(testEnv.pauses, std::vector<uint32_t>{1000});
 
         // The monitor reads the version again: the new firmware's.
-        EXPECT_TRUE(WaitFor([&] { return Text(w, IDC_VERSION_TEXT) == c.newVersion; }, 8000))
+        EXPECT_TRUE(WaitFor([&] { return Text(w, IDC_VERSION_TEXT) == c.newVersion; }, 15000))
             << Text(w, IDC_VERSION_TEXT).toStdString();
         EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
         w.EndDialog(kEndedByTest);
@@ -248,7 +246,7 @@ void EndToEndTest::StopsAtTheBadRecord(const ModelCase& c) {
 
         // The monitor opens the adapter again and reads the version anew:
         // the device kept its old firmware.
-        EXPECT_TRUE(WaitFor([&] { return dlg->m_link.hPort != kInvalidPort && dlg->m_linkState == 2; }, 8000));
+        EXPECT_TRUE(WaitFor([&] { return dlg->m_link.hPort != kInvalidPort && dlg->m_linkState == 2; }, 15000));
         EXPECT_GT(device.Device(c.model).VersionQueryCount(), versionQueries);
         EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
         EXPECT_EQ(Text(w, IDC_VERSION_TEXT), c.version);
@@ -278,7 +276,7 @@ TEST_F(EndToEndTest, CancelledFileThenTheOtherModel) {
         EXPECT_EQ(device.Device(protocol::kModel1).HandshakeCount(1), 0u);
 
         static_cast<QRadioButton*>(w.Control(kOlmar.radio))->click();
-        ASSERT_TRUE(WaitFor([&] { return Text(w, IDC_VERSION_TEXT) == kOlmar.version; }, 8000))
+        ASSERT_TRUE(WaitFor([&] { return Text(w, IDC_VERSION_TEXT) == kOlmar.version; }, 15000))
             << Text(w, IDC_VERSION_TEXT).toStdString();
         EXPECT_EQ(device.CurrentModel(), protocol::kModel2);
         EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));

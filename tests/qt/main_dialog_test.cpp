@@ -49,10 +49,10 @@ class MainDialogTest : public ::testing::Test {
   // checks what they show.
   int aboutBoxes = 0;
   void CloseAboutBoxes(QtDialogWindow& main) {
-    auto* poll = new QTimer(&main);
-    QObject::connect(poll, &QTimer::timeout, [this, &main] {
-      auto* about = qobject_cast<QtDialogWindow*>(QApplication::activeModalWidget());
-      if (about == nullptr || about == &main || !about->isVisible() || about->HasEnded()) return;
+    test::WheneverShown(&main, [this, &main](QWidget* top) {
+      auto* about = qobject_cast<QtDialogWindow*>(top);
+      ASSERT_NE(about, nullptr) << top->metaObject()->className();
+      if (about->HasEnded()) return;
       ++aboutBoxes;
       EXPECT_EQ(about->windowTitle(), QStringLiteral("About Update Routine"));
       EXPECT_EQ(about->windowType(), Qt::Dialog);
@@ -70,7 +70,6 @@ class MainDialogTest : public ::testing::Test {
               aboutBoxes == 1 ? Qt::Key_Return : Qt::Key_Escape);
       EXPECT_TRUE(about->HasEnded());
     });
-    poll->start(10);
   }
 };
 
