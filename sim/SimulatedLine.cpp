@@ -114,12 +114,16 @@ void SimulatedLine::SetSilent(bool silent) {
 }
 
 void SimulatedLine::SetFlood(bool on, uint8_t value) {
-  {
-    std::lock_guard lock(m_mutex);
-    m_flood = on;
-    m_floodValue = value;
-  }
+  std::unique_lock lock(m_mutex);
+  m_flood = on;
+  m_floodValue = value;
+  lock.unlock();
   Wake();
+  if (on || OnLineThread()) return;
+  // A chunk the line's thread decided on before the flood was stopped lands
+  // before this returns, so a purge after it leaves a quiet line.
+  lock.lock();
+  m_receivedChanged.wait_for(lock, 10s, [this] { return !m_floodWriting; });
 }
 
 void SimulatedLine::SetByteHandler(ByteHandler handler) {
@@ -301,6 +305,7 @@ void SimulatedLine::Run() {
       }
       if (!m_events.empty()) nextDue = m_events.begin()->first;
       flood = m_flood && !m_silent;
+      m_floodWriting = flood;
       floodValue = m_floodValue;
       byteTime = m_byteTime;
     }
@@ -312,6 +317,9 @@ void SimulatedLine::Run() {
     const auto now = Clock::now();
     if (flood) {
       Flood(floodValue, byteTime, now - lastFlood, &lastFlood);
+      std::lock_guard lock(m_mutex);
+      m_floodWriting = false;
+      m_receivedChanged.notify_all();
     } else {
       lastFlood = now;
     }

@@ -87,7 +87,9 @@ class SimulatedLine {
   void SetEchoMask(uint8_t xorMask);   // echoes byte ^ xorMask (0: true echo)
   void SetLineRate(uint32_t baud);     // 0: no line timing
   void SetSilent(bool silent);         // nothing reaches the program: echoes, replies, floods dropped
-  void SetFlood(bool on, uint8_t value = 0x55);  // a stream of `value` towards the program
+  // A stream of `value` towards the program; stopping it returns once the
+  // last chunk is on its way.
+  void SetFlood(bool on, uint8_t value = 0x55);
 
   // The far end. The handler sees every byte the program sends, once it has
   // crossed the wire; null detaches it (waiting for a call in progress).
@@ -168,6 +170,7 @@ class SimulatedLine {
   bool m_silent = false;
   bool m_flood = false;
   uint8_t m_floodValue = 0x55;
+  bool m_floodWriting = false;  // the line's thread is between deciding on a chunk and writing it
   size_t m_hangUpCountdown = 0;  // 0: not armed
   Clock::time_point m_lineFree{};
   std::multimap<Clock::time_point, Event> m_events;  // equal times keep their order

@@ -198,7 +198,6 @@ TEST_F(DeviceOnPty, LineMisbehavesAsScripted) {
   ASSERT_TRUE(link.ReadBytes(255, flood.data(), 1000));
   EXPECT_EQ(flood, Bytes(255, 0x33));
   line.SetFlood(false);
-  std::this_thread::sleep_for(50ms);
   ASSERT_TRUE(link.PurgePort());
   uint8_t byte = 0;
   EXPECT_FALSE(link.ReadBytes(1, &byte, 100)) << "the flood has stopped";
