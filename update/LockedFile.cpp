@@ -29,9 +29,11 @@ bool LockedFile::Open(const Text& path) {
     ::close(fd);
     return false;
   }
+  // A shared lock: it keeps out every writer that locks the file, and, unlike
+  // an exclusive lock on a read-only descriptor, NFS grants it.
   int locked;
   do {
-    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    locked = ::flock(fd, LOCK_SH | LOCK_NB);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
     ::close(fd);

@@ -281,12 +281,18 @@ class OtherHolder {
   bool m_locked = false;
 };
 
-TEST_F(LoadTest, AFileHeldElsewhereCannotBeOpened) {
+TEST_F(LoadTest, AFileLockedExclusivelyElsewhereCannotBeOpened) {
   const Text path = Write("held.pkc", "0003C0FFEE");
-  for (int operation : {LOCK_EX, LOCK_SH}) {
-    OtherHolder other(path, operation);
-    ASSERT_TRUE(other.Locked());
+  {
+    OtherHolder writer(path, LOCK_EX);
+    ASSERT_TRUE(writer.Locked());
     EXPECT_EQ(Load(path), ImageLoadResult::OpenFailed);
+  }
+  // Another reader's shared lock does not keep the file from being read.
+  {
+    OtherHolder reader(path, LOCK_SH);
+    ASSERT_TRUE(reader.Locked());
+    EXPECT_EQ(Load(path), ImageLoadResult::Loaded);
   }
   EXPECT_EQ(Load(path), ImageLoadResult::Loaded);
   // The load let go of the file when it returned.
