@@ -90,7 +90,8 @@ bool PortPurge(PortHandle port) {
   return ok;
 }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+  (void)timeoutMs;
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextWrite;
   g_port.failNextWrite = false;
