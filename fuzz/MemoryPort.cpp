@@ -4,6 +4,8 @@
 
 #include "MemoryPort.h"
 
+#include <cerrno>
+
 #include "FuzzSupport.h"
 #include "serial/PortLayer.h"
 
@@ -64,7 +66,7 @@ void TakeTrailingCodes() {
 
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
   if (g_port.open != kInvalidPort) fuzz::Fail("a second port opened while one is open");
   bool ok = !g_port.hungUp && !g_port.failNextOpen && g_port.failedOpens == 0;
   g_port.failNextOpen = false;
@@ -73,6 +75,7 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
   fuzz::PortEvent& event = Record(fuzz::PortOp::Open, ok);
   event.path = devicePath;
   event.arg = baudRate;
+  if (error != nullptr) *error = ok ? PortError{} : PortError{devicePath, ENODEV, PortStep::Open};
   return ok ? g_port.open : kInvalidPort;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/PortError.h"
+
 namespace quorvel {
 
 using PortHandle = int;
@@ -12,8 +14,9 @@ constexpr PortHandle kInvalidPort = -1;
 
 // Opens the device file for exclusive read/write use, applies raw 8N1 at the
 // given baud rate with no driver time-outs and purges both directions.
-// kInvalidPort on any failure (nothing is left open).
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate);
+// kInvalidPort on any failure (nothing is left open), with its errno and
+// step in `error` when one is given.
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error = nullptr);
 // Discards output still pending, so that the close does not wait for a
 // stalled adapter to send it, and closes.
 void PortClose(PortHandle port);

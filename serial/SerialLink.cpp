@@ -1,5 +1,6 @@
 #include "serial/SerialLink.h"
 
+#include <cerrno>
 #include <string_view>
 
 namespace quorvel {
@@ -34,8 +35,11 @@ bool SerialLink::OpenPort(const Text& portName, uint32_t baudRate) {
   // go rather than leaked.
   ClosePort();
   const std::string path = DevicePath(deviceDir, portName);
-  if (path.empty()) return false;
-  hPort = PortOpen(path, baudRate);
+  if (path.empty()) {
+    lastError = PortError{ToUtf8(portName), ENOENT, PortStep::Name};
+    return false;
+  }
+  hPort = PortOpen(path, baudRate, &lastError);
   if (hPort == kInvalidPort) return false;
   portBaudRate = baudRate;
   return true;

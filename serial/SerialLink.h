@@ -32,6 +32,10 @@ struct SerialLink {
   // Receive buffer: command echoes and device replies land at its start.
   uint8_t rxBuf[512] = {};
 
+  // Why the latest OpenPort failed (errno, step, device file); nothing
+  // failed after a successful one. PortErrorMessage tells it to the user.
+  PortError lastError;
+
   // The line rate the open port was set to; it bounds how long a write may
   // take.
   uint32_t portBaudRate = 0;
@@ -46,7 +50,8 @@ struct SerialLink {
   ~SerialLink();
 
   // Opens deviceDir + portName exclusively and sets 8N1 at baudRate with raw
-  // data; false (channel closed) on any failure. Call only while closed.
+  // data; false (channel closed, the reason in lastError) on any failure.
+  // Call only while closed.
   bool OpenPort(const Text& portName, uint32_t baudRate);
   // Closes the port if open; harmless when closed.
   void ClosePort();

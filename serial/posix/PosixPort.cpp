@@ -137,40 +137,50 @@ bool DrainUntil(int port, uint64_t deadlineNs) {
 
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
+  // Records the step that failed with its errno.
+  const auto refuse = [&](PortStep step, int errorNumber) {
+    if (error != nullptr) *error = PortError{devicePath, errorNumber, step};
+    return kInvalidPort;
+  };
   speed_t speed{};
-  if (devicePath.empty() || !SpeedConstant(baudRate, &speed)) return kInvalidPort;
+  if (devicePath.empty()) return refuse(PortStep::Name, ENOENT);
+  if (!SpeedConstant(baudRate, &speed)) return refuse(PortStep::Rate, EINVAL);
 
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kInvalidPort;
+  if (fd < 0) return refuse(PortStep::Open, errno);
 
   bool exclusiveSet = false;
-  const auto fail = [&] {
+  const auto fail = [&](PortStep step, int errorNumber) {
     // The exclusive flag outlives the descriptor on some terminals
     // (pseudo-terminals keep it while their other side is open).
     if (exclusiveSet) ioctl(fd, TIOCNXCL);
     close(fd);
-    return kInvalidPort;
+    return refuse(step, errorNumber);
   };
 
   // Exclusive use: the advisory lock keeps out every program that asks for
   // it (root included); TIOCEXCL refuses further opens by anyone but root.
   // A terminal already marked exclusive is held by someone else.
-  if (!isatty(fd)) return fail();
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+  if (!isatty(fd)) return fail(PortStep::Terminal, errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(PortStep::Lock, errno);
   int alreadyExclusive = 0;
-  if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) return fail();
-  if (ioctl(fd, TIOCEXCL) != 0) return fail();
+  if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+    return fail(PortStep::Exclusive, EBUSY);
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) return fail(PortStep::Exclusive, errno);
   exclusiveSet = true;
 
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return fail();
+  if (tcgetattr(fd, &tio) != 0) return fail(PortStep::Settings, errno);
   MakeRaw(tio, speed);
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(PortStep::Settings, errno);
   termios applied{};
-  if (tcgetattr(fd, &applied) != 0 || !IsRawAsAsked(applied, speed)) return fail();
+  if (tcgetattr(fd, &applied) != 0) return fail(PortStep::Settings, errno);
+  if (!IsRawAsAsked(applied, speed)) return fail(PortStep::Settings, EINVAL);
 
   tcflush(fd, TCIOFLUSH);  // leftovers of an earlier user; the result does not matter
+  if (error != nullptr) *error = PortError{};
   return fd;
 }
 
