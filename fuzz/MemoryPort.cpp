@@ -5,6 +5,7 @@
 #include "MemoryPort.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "FuzzSupport.h"
 #include "serial/PortLayer.h"
@@ -83,7 +84,7 @@ void DropArrivedLateBytes() {
 
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
   if (g_port.open != kInvalidPort) fuzz::Fail("a second port opened while one is open");
   bool ok = !g_port.hungUp && !g_port.failNextOpen && g_port.failedOpens == 0;
   g_port.failNextOpen = false;
@@ -92,6 +93,7 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
   fuzz::PortEvent& event = Record(fuzz::PortOp::Open, ok);
   event.path = devicePath;
   event.arg = baudRate;
+  if (error != nullptr) *error = ok ? PortError{} : PortError{devicePath, ENODEV, PortStep::Open};
   return ok ? g_port.open : kInvalidPort;
 }
 
@@ -110,7 +112,8 @@ bool PortPurge(PortHandle port) {
   return ok;
 }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+  (void)timeoutMs;
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextWrite;
   g_port.failNextWrite = false;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/PortError.h"
+
 namespace quorvel {
 
 using PortHandle = int;
@@ -12,14 +14,18 @@ constexpr PortHandle kInvalidPort = -1;
 
 // Opens the device file for exclusive read/write use, applies raw 8N1 at the
 // given baud rate with no driver time-outs and purges both directions.
-// kInvalidPort on any failure (nothing is left open).
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate);
+// kInvalidPort on any failure (nothing is left open), with its errno and
+// step in `error` when one is given.
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error = nullptr);
+// Discards output still pending, so that the close does not wait for a
+// stalled adapter to send it, and closes.
 void PortClose(PortHandle port);
 // Discards pending input and output.
 bool PortPurge(PortHandle port);
-// Writes all `count` bytes, waiting as long as it takes; false on an error
-// or a hang-up.
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count);
+// Writes all `count` bytes and waits until they have left, or fails once
+// timeoutMs have passed since the call began (monotonic): a stalled adapter
+// neither takes nor sends them. False also on an error or a hang-up.
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs);
 // Reads exactly `count` bytes or fails once timeoutMs have passed since the
 // call began (monotonic). Returns the number of bytes read; on failure the
 // bytes already read are in `buffer`. A hang-up ends the wait at once.

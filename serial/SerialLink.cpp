@@ -1,5 +1,6 @@
 #include "serial/SerialLink.h"
 
+#include <cerrno>
 #include <string_view>
 
 namespace quorvel {
@@ -20,6 +21,13 @@ std::string DevicePath(const std::string& deviceDir, const Text& portName) {
 
 }  // namespace
 
+uint32_t WriteTimeLimitMs(size_t count, uint32_t baudRate) {
+  constexpr uint64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+  if (baudRate == 0) return kWriteMarginMs;
+  const uint64_t lineMs = (count * kBitsPerByte * 1000u + baudRate - 1) / baudRate;
+  return static_cast<uint32_t>(lineMs) + kWriteMarginMs;
+}
+
 SerialLink::~SerialLink() { ClosePort(); }
 
 bool SerialLink::OpenPort(const Text& portName, uint32_t baudRate) {
@@ -27,9 +35,14 @@ bool SerialLink::OpenPort(const Text& portName, uint32_t baudRate) {
   // go rather than leaked.
   ClosePort();
   const std::string path = DevicePath(deviceDir, portName);
-  if (path.empty()) return false;
-  hPort = PortOpen(path, baudRate);
-  return hPort != kInvalidPort;
+  if (path.empty()) {
+    lastError = PortError{ToUtf8(portName), ENOENT, PortStep::Name};
+    return false;
+  }
+  hPort = PortOpen(path, baudRate, &lastError);
+  if (hPort == kInvalidPort) return false;
+  portBaudRate = baudRate;
+  return true;
 }
 
 void SerialLink::ClosePort() {
@@ -40,7 +53,7 @@ void SerialLink::ClosePort() {
 
 bool SerialLink::WriteBytes(uint8_t count, const uint8_t* data) {
   if (hPort == kInvalidPort) return false;
-  return PortWriteAll(hPort, data, count);
+  return PortWriteAll(hPort, data, count, WriteTimeLimitMs(count, portBaudRate));
 }
 
 bool SerialLink::ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs) {

@@ -14,6 +14,13 @@
 
 namespace quorvel {
 
+// Added to a write's time on the line (10 bits a byte at the port's rate)
+// for the adapter's own latency and the scheduling of a busy machine.
+constexpr uint32_t kWriteMarginMs = 2000;
+
+// The longest a write of `count` bytes at `baudRate` may take.
+uint32_t WriteTimeLimitMs(size_t count, uint32_t baudRate);
+
 struct SerialLink {
   // The open port, or kInvalidPort while the channel is closed.
   PortHandle hPort = kInvalidPort;
@@ -25,6 +32,14 @@ struct SerialLink {
   // Receive buffer: command echoes and device replies land at its start.
   uint8_t rxBuf[512] = {};
 
+  // Why the latest OpenPort failed (errno, step, device file); nothing
+  // failed after a successful one. PortErrorMessage tells it to the user.
+  PortError lastError;
+
+  // The line rate the open port was set to; it bounds how long a write may
+  // take.
+  uint32_t portBaudRate = 0;
+
   // Directory prefix that turns a port name into a device file ("/dev/" +
   // "ttyUSB0"). Tests point it at the directory of a pseudo-terminal.
   std::string deviceDir = "/dev/";
@@ -35,11 +50,13 @@ struct SerialLink {
   ~SerialLink();
 
   // Opens deviceDir + portName exclusively and sets 8N1 at baudRate with raw
-  // data; false (channel closed) on any failure. Call only while closed.
+  // data; false (channel closed, the reason in lastError) on any failure.
+  // Call only while closed.
   bool OpenPort(const Text& portName, uint32_t baudRate);
   // Closes the port if open; harmless when closed.
   void ClosePort();
-  // Sends all `count` bytes, waiting without limit; false if not all went out.
+  // Sends all `count` bytes and waits until they have left; false if not all
+  // went out within WriteTimeLimitMs (an adapter that has stopped sending).
   bool WriteBytes(uint8_t count, const uint8_t* data);
   // Receives exactly `count` bytes within timeoutMs, measured from the start
   // of the call on a monotonic clock. A failed one-byte read leaves

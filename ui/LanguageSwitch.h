@@ -22,7 +22,8 @@ constexpr size_t kMaxLanguageSwitchUnits = 129;
 // "Language" (keys are case-sensitive); the value is the UTF-8 text after
 // the first "=", with surrounding blanks dropped, quotes removed and
 // backslash escapes resolved; an unquoted ";" starts a comment. The last
-// occurrence counts. Nothing if the file or the key is missing, if the value
+// occurrence counts. Only the first kMaxTextFileBytes of the file are read;
+// the rest counts as absent. Nothing if the file or the key is missing, if the value
 // is longer than kMaxLanguageSwitchUnits or is no plain text (a
 // comma-separated list). A value is cut at its first NUL character.
 std::optional<Text> ReadLanguageSwitch(const std::string& confPath);

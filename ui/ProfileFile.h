@@ -23,10 +23,16 @@
 
 namespace quorvel {
 
-// The whole content of the regular file at `path`; nothing if it is missing,
-// not a regular file (a FIFO or a device would block or never end) or cannot
-// be opened.
-std::optional<std::string> ReadRegularFile(const std::string& path);
+// The most that is read of a language file or the language switch. Their
+// texts are short; whatever lies past this is taken as absent, so that a
+// huge file cannot take the program's memory.
+constexpr size_t kMaxTextFileBytes = 64 * 1024;
+
+// The content of the regular file at `path`, at most its first `maxBytes`;
+// nothing if it is missing, not a regular file (a FIFO or a device would
+// block or never end) or cannot be read.
+std::optional<std::string> ReadRegularFile(const std::string& path,
+                                           size_t maxBytes = kMaxTextFileBytes);
 
 // Decodes the bytes of a profile file: UTF-16 (little or big endian) when
 // they start with a byte-order mark; otherwise UTF-8 (with or without its
@@ -37,8 +43,8 @@ Text DecodeProfileBytes(std::string_view bytes);
 
 class ProfileFile {
  public:
-  // Reads and decodes the file at `path`; nothing if it is missing, not a
-  // regular file or cannot be read.
+  // Reads (at most kMaxTextFileBytes of) the file at `path` and decodes it;
+  // nothing if it is missing, not a regular file or cannot be read.
   static std::optional<ProfileFile> Load(const std::string& path);
   // Parses decoded text.
   static ProfileFile Parse(std::u16string_view text);

@@ -1,7 +1,8 @@
 #pragma once
-// An update file opened read-only and held without sharing: while it is
-// held, no other holder can take it (an exclusive, non-blocking flock). The
-// lock goes with the file when it is closed.
+// An update file opened read-only and held against change: while it is
+// held, no holder of an exclusive lock (a writer that locks) can take it (a
+// shared, non-blocking flock; other readers may hold it too). The lock goes
+// with the file when it is closed.
 
 #include "base/WideText.h"
 
@@ -15,7 +16,8 @@ class LockedFile {
   LockedFile& operator=(const LockedFile&) = delete;
 
   // Opens `path` read-only and locks it. False (nothing held) when the path
-  // is empty, the file cannot be opened, or another holder has it locked.
+  // is empty, it is no regular file, it cannot be opened, or another holder
+  // has it locked exclusively.
   bool Open(const Text& path);
   // Releases the file; harmless when nothing is held.
   void Close();

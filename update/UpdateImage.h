@@ -23,8 +23,10 @@ enum class ImageLoadResult { Loaded, OpenFailed, NotValid, Empty };
 // Decodes the file at `path` into `image`. Text-mode reading: CR LF reads as
 // LF and a byte 0x1A ends the data. Refuses (NotValid) a pair that is not two
 // upper-case hex digits, a file that decodes past the capacity, and an image
-// that is not a well-formed record chain. The file is held exclusively while
-// it is read: a file that another holder has locked cannot be opened.
+// that is not a well-formed record chain. Only a regular file is opened
+// (OpenFailed for anything else), and it is held against writers while it
+// is read: a file that another holder has locked exclusively cannot be
+// opened.
 ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image);
 
 // Two characters, first the high four bits, "0"-"9" and "A"-"F" only.

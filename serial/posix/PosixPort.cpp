@@ -1,12 +1,14 @@
 // The serial port layer on POSIX terminals (Linux tty devices, including
 // pseudo-terminals). The port is held exclusively, carries raw 8-bit data in
-// both directions, and every wait is bounded by a monotonic deadline or ends
-// at once when the device goes away.
+// both directions, and every wait, writes and their drain included, is
+// bounded by a monotonic deadline or ends at once when the device goes away.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,54 +86,117 @@ int CeilMs(uint64_t ns) {
   return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 
+// How often the drain is interrupted once its deadline has passed, in case
+// the first interruption came before the drain began.
+constexpr long kDrainNudgeNs = 10'000'000;
+
+void IgnoreDrainNudge(int) {}
+
+// The signal that ends a drain at its deadline: a handler that does nothing,
+// installed once, without automatic restart, so the drain returns EINTR.
+int DrainNudgeSignal() {
+  static const int signo = [] {
+    const int chosen = SIGRTMIN + 2;
+    struct sigaction action {};
+    action.sa_handler = IgnoreDrainNudge;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(chosen, &action, nullptr);
+    return chosen;
+  }();
+  return signo;
+}
+
+// tcdrain, given up at deadlineNs. The drain itself has no time limit, and
+// on an adapter that has stopped sending it never ends; a timer of this
+// thread interrupts it from the deadline on.
+bool DrainUntil(int port, uint64_t deadlineNs) {
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = DrainNudgeSignal();
+  event._sigev_un._tid = static_cast<pid_t>(syscall(SYS_gettid));
+  timer_t timer{};
+  if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return false;
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000u);
+  when.it_value.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000u);
+  when.it_interval.tv_nsec = kDrainNudgeNs;
+  bool drained = false;
+  if (timer_settime(timer, TIMER_ABSTIME, &when, nullptr) == 0) {
+    for (;;) {
+      if (tcdrain(port) == 0) {
+        drained = true;
+        break;
+      }
+      if (errno != EINTR || MonotonicNs() >= deadlineNs) break;
+    }
+  }
+  timer_delete(timer);
+  return drained;
+}
+
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
+  // Records the step that failed with its errno.
+  const auto refuse = [&](PortStep step, int errorNumber) {
+    if (error != nullptr) *error = PortError{devicePath, errorNumber, step};
+    return kInvalidPort;
+  };
   speed_t speed{};
-  if (devicePath.empty() || !SpeedConstant(baudRate, &speed)) return kInvalidPort;
+  if (devicePath.empty()) return refuse(PortStep::Name, ENOENT);
+  if (!SpeedConstant(baudRate, &speed)) return refuse(PortStep::Rate, EINVAL);
 
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kInvalidPort;
+  if (fd < 0) return refuse(PortStep::Open, errno);
 
   bool exclusiveSet = false;
-  const auto fail = [&] {
+  const auto fail = [&](PortStep step, int errorNumber) {
     // The exclusive flag outlives the descriptor on some terminals
     // (pseudo-terminals keep it while their other side is open).
     if (exclusiveSet) ioctl(fd, TIOCNXCL);
     close(fd);
-    return kInvalidPort;
+    return refuse(step, errorNumber);
   };
 
   // Exclusive use: the advisory lock keeps out every program that asks for
   // it (root included); TIOCEXCL refuses further opens by anyone but root.
   // A terminal already marked exclusive is held by someone else.
-  if (!isatty(fd)) return fail();
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+  if (!isatty(fd)) return fail(PortStep::Terminal, errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(PortStep::Lock, errno);
   int alreadyExclusive = 0;
-  if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) return fail();
-  if (ioctl(fd, TIOCEXCL) != 0) return fail();
+  if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+    return fail(PortStep::Exclusive, EBUSY);
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) return fail(PortStep::Exclusive, errno);
   exclusiveSet = true;
 
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return fail();
+  if (tcgetattr(fd, &tio) != 0) return fail(PortStep::Settings, errno);
   MakeRaw(tio, speed);
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(PortStep::Settings, errno);
   termios applied{};
-  if (tcgetattr(fd, &applied) != 0 || !IsRawAsAsked(applied, speed)) return fail();
+  if (tcgetattr(fd, &applied) != 0) return fail(PortStep::Settings, errno);
+  if (!IsRawAsAsked(applied, speed)) return fail(PortStep::Settings, EINVAL);
 
   tcflush(fd, TCIOFLUSH);  // leftovers of an earlier user; the result does not matter
+  if (error != nullptr) *error = PortError{};
   return fd;
 }
 
 void PortClose(PortHandle port) {
   if (port < 0) return;
+  // Output still pending would make the close wait until it is sent, up to
+  // the driver's closing wait (30 s on a usb-serial port that has stalled).
+  tcflush(port, TCOFLUSH);
   ioctl(port, TIOCNXCL);  // fails harmlessly on a hung-up terminal
   close(port);
 }
 
 bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+  const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
   size_t done = 0;
   while (done < count) {
     const ssize_t n = write(port, data + done, count - done);
@@ -141,10 +206,12 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The driver's buffer is full: wait without limit for room, but give
-      // up at once when the device is gone.
+      // The driver's buffer is full: wait for room until the deadline, and
+      // give up at once when the device is gone.
+      const uint64_t now = MonotonicNs();
+      if (now >= deadline) return false;
       pollfd pfd{port, POLLOUT, 0};
-      const int r = poll(&pfd, 1, -1);
+      const int r = poll(&pfd, 1, CeilMs(deadline - now));
       if (r < 0 && errno != EINTR) return false;
       if (r > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
       continue;
@@ -154,10 +221,7 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
   // The write is complete when its bytes have left, not when they are queued:
   // the echo wait that follows counts from here, and at 1200 baud a long
   // record takes longer on the line than that wait.
-  while (tcdrain(port) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
+  return DrainUntil(port, deadline);
 }
 
 size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {

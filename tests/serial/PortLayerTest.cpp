@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/PortLayer.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedLine.h"
 
 namespace quorvel {
@@ -50,7 +52,9 @@ TEST(PortLayer, WriteStalledOnAFullBufferFailsWhenTheFarEndGoesAway) {
   static std::vector<uint8_t> data(4 << 20, 0x5A);
   auto result = std::make_shared<std::promise<bool>>();
   std::future<bool> done = result->get_future();
-  std::thread([result, port] { result->set_value(PortWriteAll(port, data.data(), data.size())); }).detach();
+  std::thread([result, port] {
+    result->set_value(PortWriteAll(port, data.data(), data.size(), 600'000));
+  }).detach();
 
   EXPECT_EQ(done.wait_for(300ms), std::future_status::timeout) << "a stalled write waits";
   close(pty.master);
@@ -58,6 +62,62 @@ TEST(PortLayer, WriteStalledOnAFullBufferFailsWhenTheFarEndGoesAway) {
   ASSERT_EQ(done.wait_for(5s), std::future_status::ready) << "write still hanging after hang-up";
   EXPECT_FALSE(done.get());
   PortClose(port);
+}
+
+int64_t MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+// Bytes the far end can still read, without waiting.
+size_t Readable(int master) {
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  size_t total = 0;
+  uint8_t block[4096];
+  for (ssize_t n; (n = read(master, block, sizeof block)) > 0;) total += static_cast<size_t>(n);
+  return total;
+}
+
+// An adapter that has stopped sending: its buffer fills and stays full. A
+// write fails once its time on the line plus the margin has passed, the
+// channel's close discards what is still queued instead of waiting to send
+// it, and the port can be opened again.
+TEST(PortLayer, WriteToAStalledPortFailsAfterItsLineTimeAndTheCloseDiscardsTheRest) {
+  UnreadPty pty;
+  ASSERT_FALSE(pty.slavePath.empty());
+  static std::vector<uint8_t> data(4 << 20, 0x5A);
+  const PortHandle port = PortOpen(pty.slavePath, 19200);
+  ASSERT_NE(port, kInvalidPort);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(PortWriteAll(port, data.data(), data.size(), 300));
+  EXPECT_GE(MsSince(start), 300);
+  EXPECT_LT(MsSince(start), 300 + 10'000);
+  PortClose(port);
+  Readable(pty.master);
+
+  SerialLink link;
+  const size_t slash = pty.slavePath.rfind('/');
+  link.deviceDir = pty.slavePath.substr(0, slash + 1);
+  ASSERT_TRUE(link.OpenPort(FromUtf8(pty.slavePath.substr(slash + 1)), 19200));
+  size_t queued = 0;
+  for (ssize_t n; (n = write(link.hPort, data.data(), 4096)) > 0;) queued += static_cast<size_t>(n);
+  // The far end's buffer moves on by itself; stopped output (as after an
+  // XOFF) leaves no room for good.
+  ASSERT_EQ(tcflow(link.hPort, TCOOFF), 0);
+  start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(link.WriteBytes(255, data.data()));
+  EXPECT_GE(MsSince(start), WriteTimeLimitMs(255, 19200));
+  EXPECT_LT(MsSince(start), WriteTimeLimitMs(255, 19200) + 10'000);
+  link.ClosePort();
+  EXPECT_LT(Readable(pty.master), queued) << "the close kept what was queued";
+  EXPECT_TRUE(link.OpenPort(FromUtf8(pty.slavePath.substr(slash + 1)), 19200));
+}
+
+TEST(PortLayer, WriteTimeLimitIsTheLineTimePlusTheMargin) {
+  EXPECT_EQ(WriteTimeLimitMs(255, 1200), 2125 + kWriteMarginMs);
+  EXPECT_EQ(WriteTimeLimitMs(1, 19200), 1 + kWriteMarginMs);
+  EXPECT_EQ(WriteTimeLimitMs(255, 19200), 133 + kWriteMarginMs);
 }
 
 std::atomic<int> g_signals{0};
@@ -112,7 +172,7 @@ TEST(PortLayer, SignalsNeitherShortenNorBreakWaits) {
   line.Send({7, 8, 9}, 150);
   EXPECT_EQ(PortReadAll(port, buffer, 3, 2000), 3u);
   const uint8_t out[] = {1, 2, 3};
-  EXPECT_TRUE(PortWriteAll(port, out, sizeof out));
+  EXPECT_TRUE(PortWriteAll(port, out, sizeof out, 1000));
   EXPECT_GT(g_signals.load(), 10);
   PortClose(port);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sim/TempDir.h"
+#include "ui/ProfileFile.h"
 
 namespace quorvel {
 namespace {
@@ -59,6 +60,15 @@ TEST(LanguageSwitch, ValueLengthLimit) {
   for (int i = 0; i < 129; ++i) kana += "\xE3\x81\x82";  // あ
   const auto wide = dir.WriteFile("c.conf", "Language=" + kana);
   EXPECT_EQ(ReadLanguageSwitch(wide.string()), Text(129, u'あ'));
+}
+
+TEST(LanguageSwitch, OnlyTheFileHeadIsRead) {
+  sim::TempDir dir;
+  const std::string filler = "; " + std::string(kMaxTextFileBytes, 'x') + "\n";
+  const auto within = dir.WriteFile("a.conf", "Language=Japanese\n" + filler);
+  const auto beyond = dir.WriteFile("b.conf", filler + "Language=Japanese\n");
+  EXPECT_EQ(ReadLanguageSwitch(within.string()), u"Japanese");
+  EXPECT_EQ(ReadLanguageSwitch(beyond.string()), std::nullopt);
 }
 
 TEST(LanguageSwitch, MissingFileMeansNoValue) {

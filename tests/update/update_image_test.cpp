@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -226,6 +227,8 @@ TEST_F(LoadTest, PathInNonAsciiCharacters) {
 }
 
 TEST_F(LoadTest, RefusalsAndTheirMessages) {
+  const Text fifo = FromUtf8((dir.Path() / "fifo.pkc").string());
+  ASSERT_EQ(::mkfifo(ToUtf8(fifo).c_str(), 0600), 0);
   struct Case {
     const char* what;
     Text path;
@@ -238,6 +241,9 @@ TEST_F(LoadTest, RefusalsAndTheirMessages) {
        u"Fail to open the file!"},
       {"directory", FromUtf8(dir.Path().string()), ImageLoadResult::OpenFailed,
        u"Fail to open the file!"},
+      // Neither may block: a FIFO nobody writes, a device that never ends.
+      {"FIFO", fifo, ImageLoadResult::OpenFailed, u"Fail to open the file!"},
+      {"device", u"/dev/ptmx", ImageLoadResult::OpenFailed, u"Fail to open the file!"},
       {"bad digit", Write("bad.pkc", "00x1"), ImageLoadResult::NotValid,
        u"Not a valid upgrade file!"},
       {"empty file", Write("empty.pkc", ""), ImageLoadResult::Empty, u"The file is empty!"},
@@ -275,12 +281,18 @@ class OtherHolder {
   bool m_locked = false;
 };
 
-TEST_F(LoadTest, AFileHeldElsewhereCannotBeOpened) {
+TEST_F(LoadTest, AFileLockedExclusivelyElsewhereCannotBeOpened) {
   const Text path = Write("held.pkc", "0003C0FFEE");
-  for (int operation : {LOCK_EX, LOCK_SH}) {
-    OtherHolder other(path, operation);
-    ASSERT_TRUE(other.Locked());
+  {
+    OtherHolder writer(path, LOCK_EX);
+    ASSERT_TRUE(writer.Locked());
     EXPECT_EQ(Load(path), ImageLoadResult::OpenFailed);
+  }
+  // Another reader's shared lock does not keep the file from being read.
+  {
+    OtherHolder reader(path, LOCK_SH);
+    ASSERT_TRUE(reader.Locked());
+    EXPECT_EQ(Load(path), ImageLoadResult::Loaded);
   }
   EXPECT_EQ(Load(path), ImageLoadResult::Loaded);
   // The load let go of the file when it returned.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -46,9 +47,10 @@ long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Another holder of a file, through a lock of its own.
+// Another holder of a file, through a lock of its own. Never blocks, even
+// on a FIFO.
 bool CanLockElsewhere(const Text& path) {
-  const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
@@ -127,6 +129,18 @@ class UpdateJobTest : public testing::Test {
     if (!heldPath.empty()) {
       EXPECT_TRUE(CanLockElsewhere(heldPath)) << "the file is still held";
     }
+  }
+
+  // The refusal to hold the file: the stop box, nothing sent, the port open.
+  void ExpectHoldRefused() {
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    EXPECT_EQ(w.messageBoxes[0].text, u"读取文件失败!");
+    EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+    EXPECT_EQ(w.timers.count(1), 0u);
+    EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
+    EXPECT_TRUE(line.Received().empty());
+    ExpectControlsFree();
   }
 
   // A failure exit: the message without an icon, port closed, monitor
@@ -447,16 +461,22 @@ TEST_F(UpdateJobTest, FileTakenBeforeTheSecondOpen) {
   };
   RunJob();
   ::close(otherHolder);
-
-  ASSERT_EQ(w.messageBoxes.size(), 1u);
-  EXPECT_EQ(w.messageBoxes[0].text, u"读取文件失败!");
-  EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
-  EXPECT_EQ(w.timers.count(1), 0u);
-  EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
-  EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
-  EXPECT_TRUE(line.Received().empty());
-  ExpectControlsFree();
+  ExpectHoldRefused();
 }
+
+// Replaced by a FIFO that nobody writes: the hold must not block on it.
+TEST_F(UpdateJobTest, FileReplacedByAFifoBeforeTheSecondOpen) {
+  Connect(2);
+  PickImage(MakeRecord(3, 0x00));
+  w.onKillTimer = [&] {
+    const std::string name = ToUtf8(heldPath);
+    ASSERT_EQ(::unlink(name.c_str()), 0);
+    ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0);
+  };
+  RunJob();
+  ExpectHoldRefused();
+}
+
 
 // ---- input while a job runs
 
