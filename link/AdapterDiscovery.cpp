@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::u16string_view kAdapterIds[] = {u"vid_10c4&pid_ea60", u"vid_10c8&pid_ea61"};
 
+}  // namespace
+
 // An adapter's identifiers stand inside the device path, never at its start.
 bool IsAdapterPath(const Text& devicePath) {
   for (const auto id : kAdapterIds) {
@@ -20,8 +22,6 @@ bool IsAdapterPath(const Text& devicePath) {
   }
   return false;
 }
-
-}  // namespace
 
 // The port name is cut from the friendly name: from the first "COM" (or from
 // the start when there is none) up to the next ")"; no ")" gives no name.
