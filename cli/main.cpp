@@ -248,6 +248,104 @@ int CommandCheck(const Options& o) {
   return 0;
 }
 
+OutputMode ModeFor(const Options& o) {
+  if (o.json) return OutputMode::Json;
+  const char* term = std::getenv("TERM");
+  if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
+    return OutputMode::Bars;
+  }
+  return OutputMode::Lines;
+}
+
+// A refusal before any job has started: in --json as a result line of its
+// own, else on stderr.
+int Refuse(const Options& o, const std::string& port, Outcome outcome, const std::string& message) {
+  if (o.json) {
+    Event e;
+    e.state = "done";
+    e.result = OutcomeName(outcome);
+    e.status = static_cast<int>(outcome);
+    e.message = message;
+    std::printf("%s\n", JsonLine(port, e).c_str());
+  } else {
+    std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
+  }
+  return static_cast<int>(outcome);
+}
+
+// The ports a command works on: those named, or the adapters found. Ports
+// named that cannot be opened refuse the whole command, so that nothing is
+// sent anywhere; adapters found but held elsewhere are passed over, as the
+// window's discovery passes over them. Nonzero: the exit status.
+int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& ports) {
+  for (const std::string& port : o.ports) {
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+  }
+  int refused = 0;
+  for (const std::string& port : ports) {
+    const std::string problem = PortProblem(port);
+    if (!problem.empty()) refused = Refuse(o, port, Outcome::NoDevice, problem);
+  }
+  if (refused != 0) return refused;
+  if (!ports.empty() && !o.all) return 0;
+
+  std::string error;
+  const std::vector<std::string> found = FindAdapterPorts(waitMs, StopRequested, error);
+  if (StopRequested()) return static_cast<int>(Outcome::Interrupted);
+  std::vector<std::string> held;
+  for (const std::string& port : found) {
+    if (std::find(ports.begin(), ports.end(), port) != ports.end()) continue;
+    const std::string problem = PortProblem(port);
+    if (!problem.empty()) {
+      held.push_back(problem);
+      continue;
+    }
+    ports.push_back(port);
+    if (!o.all) break;
+  }
+  if (!ports.empty()) {
+    for (const std::string& problem : held) {
+      if (!o.json) std::fprintf(stderr, "quorvel-flash: passed over %s\n", problem.c_str());
+    }
+    return 0;
+  }
+  if (!held.empty()) return Refuse(o, "", Outcome::NoDevice, held.front());
+  std::string message = "USB Connection Error! No adapter found (USB 10c4:ea60 or 10c8:ea61)";
+  if (!error.empty()) message += ": " + error;
+  message += "; see quorvel-flash list, or name the port with --port";
+  return Refuse(o, "", Outcome::NoDevice, message);
+}
+
+int CommandInfo(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError("info needs --model brenix or olmar");
+  if (!o.files.empty()) return UsageError("info takes no file");
+  if (o.ports.size() > 1 || o.all) return UsageError("info reads one device: give at most one --port");
+  const uint32_t waitMs = (o.waitGiven ? o.waitS : 0) * 1000u;
+  std::vector<std::string> ports;
+  if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
+  return RunOnPorts(ports, MakeInfoTask(o.model, waitMs), ModeFor(o));
+}
+
+int CommandUpdate(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError("update needs --model brenix or olmar");
+  // The file first: a refused file touches no port.
+  const auto image = std::make_unique<UpdateImage>();
+  if (o.files.size() != 1) return UsageError("give exactly one update file");
+  const ImageLoadResult loaded = LoadUpdateImage(FromUtf8(o.files[0]), *image);
+  if (loaded != ImageLoadResult::Loaded) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(ImageLoadMessage(loaded)));
+  }
+  // Held for the whole run, as the window program holds it for its job.
+  LockedFile held;
+  if (!held.Open(FromUtf8(o.files[0]))) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": 读取文件失败!");
+  }
+  const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
+  std::vector<std::string> ports;
+  if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
+  return RunOnPorts(ports, MakeUpdateTask(o.model, *image, waitMs), ModeFor(o));
+}
+
 }  // namespace
 }  // namespace quorvel::cli
 
@@ -257,5 +355,8 @@ int main(int argc, char* argv[]) {
   if (const int status = Parse(argc, argv, o); status >= 0) return status;
   if (o.command == "list") return CommandList(o);
   if (o.command == "check") return CommandCheck(o);
+  InstallStopHandlers();
+  if (o.command == "info") return CommandInfo(o);
+  if (o.command == "update") return CommandUpdate(o);
   return UsageError("unknown command '" + o.command + "'");
 }
