@@ -306,6 +306,9 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
 
   Display display(jobs, mode);
   display.Redraw();
+  for (Job& job : jobs) {
+    if (job.ended && mode != OutputMode::Bars) display.Show(job);
+  }
   bool forwarded = false;
   for (;;) {
     std::vector<pollfd> fds{{wake[0], POLLIN, 0}};
