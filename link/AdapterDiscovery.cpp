@@ -1,10 +1,13 @@
 // Finding the USB-to-serial adapter among the serial ports and opening it.
 
-#include <string_view>
-
 #include "link/AdapterDiscovery.h"
+
+#include <string_view>
+#include <vector>
+
+#include "link/Protocol.h"
 #include "serial/PortList.h"
-#include "ui/QuorvelDlg.h"
+#include "serial/SerialLink.h"
 
 namespace quorvel {
 
@@ -34,28 +37,53 @@ Text CutComName(const Text& friendlyName) {
   return rest.substr(0, end);
 }
 
-void CQuorvelDlg::FindAdapterPort() {
+AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
+                              const Text& after) {
+  AdapterSearch search;
   try {
-    ListSerialPorts(m_link.ports,
-                    m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform());
-  } catch (const PortListError&) {
-    // An enumeration error ends this attempt quietly; the link state stays 0
-    // and the next tick tries again.
-    return;
+    ListSerialPorts(link.ports, ports);
+  } catch (const PortListError& error) {
+    // The attempt ends quietly; the caller tries again later.
+    search.listFailed = true;
+    search.listError = error.Message();
+    return search;
   }
-  const size_t n = m_link.ports.size();
+  // The adapters in list order, with their port names. The list is read by
+  // index within the count taken once, after the refresh.
+  std::vector<Text> names;
+  const size_t n = link.ports.size();
   for (size_t i = 0; i < n; ++i) {
-    const SSerInfo& port = m_link.ports[i];
-    if (!IsAdapterPath(port.devicePath)) continue;
-    const Text comName = CutComName(port.friendlyName);
-    m_link.skipEcho = 0;
-    if (m_link.hPort == kInvalidPort &&
-        m_link.OpenPort(comName, static_cast<uint32_t>(m_baudRate))) {
-      m_linkState = 1;
-      InvalidateLamps();
-      return;
+    if (IsAdapterPath(link.ports[i].devicePath)) names.push_back(CutComName(link.ports[i].friendlyName));
+  }
+  search.adapters = names.size();
+
+  // With `after` among them, start right behind it and end with it.
+  size_t first = 0;
+  if (!after.empty()) {
+    for (size_t k = 0; k < names.size(); ++k) {
+      if (names[k] == after) {
+        first = k + 1;
+        break;
+      }
     }
   }
+  const uint32_t baudRate = protocol::BaudRate(model);
+  for (size_t k = 0; k < names.size(); ++k) {
+    const Text& name = names[(first + k) % names.size()];
+    link.skipEcho = 0;
+    if (link.hPort == kInvalidPort && link.OpenPort(name, baudRate)) {
+      search.opened = true;
+      search.portName = name;
+      return search;
+    }
+  }
+  return search;
+}
+
+bool OpenNamedPort(SerialLink& link, const Text& portName, int32_t model) {
+  link.skipEcho = 0;
+  link.ClosePort();
+  return link.OpenPort(portName, protocol::BaudRate(model));
 }
 
 }  // namespace quorvel

@@ -1,15 +1,62 @@
 #pragma once
+// Finding the USB-to-serial adapter among the machine's serial ports and
+// opening its port, for the link monitor of the window and for any other
+// front end (a command-line flasher).
+//
+//   SerialLink link;
+//   const AdapterSearch found = OpenAdapterPort(link, SystemPortPlatform(),
+//                                               protocol::kModel2);
+//   if (found.opened) ... link.hPort is open at 19200 baud on found.portName
+//
+// or, when the user names the port:
+//
+//   if (OpenNamedPort(link, u"ttyUSB0", protocol::kModel1)) ...
+
+#include <cstddef>
+#include <cstdint>
 
 #include "base/WideText.h"
 
 namespace quorvel {
 
-// True when a port list's device path carries the identifiers of an adapter
-// that discovery takes ("vid_10c4&pid_ea60" or "vid_10c8&pid_ea61").
+struct SerialLink;
+class PortPlatform;
+
+// True when a port's device path carries one of the adapters' identifiers
+// ("vid_10c4&pid_ea60", "vid_10c8&pid_ea61"), anywhere but at its start.
 bool IsAdapterPath(const Text& devicePath);
 
 // The port name inside a friendly name: from the first "COM" (or the start
 // when there is none) up to, not including, the next ")"; empty without ")".
 Text CutComName(const Text& friendlyName);
+
+// What one search for the adapter found.
+struct AdapterSearch {
+  // A port was opened; link.hPort holds it.
+  bool opened = false;
+  // The name the port was opened by (as cut from its friendly name).
+  Text portName;
+  // Adapter entries in the list, whether or not they could be opened.
+  size_t adapters = 0;
+  // The enumeration failed; nothing was opened. Its reason, for whoever
+  // wants to show it (the window does not).
+  bool listFailed = false;
+  Text listError;
+};
+
+// Refreshes link.ports from `ports` and opens the first adapter, in list
+// order, whose port opens at the baud rate of `model` (protocol::kModel1 or
+// kModel2). With `after` naming an adapter's port, the adapters after it are
+// tried first, then those before it and finally it, so that a caller can
+// move on to another adapter when the device stays silent on this one.
+// Nothing is opened while link.hPort is already open. Resets link.skipEcho
+// for every adapter reached. Never throws.
+AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
+                              const Text& after = Text());
+
+// Opens the port the user named ("ttyUSB0", or "COM:ttyUSB0" as the port
+// list names it), looked up in link.deviceDir, at the baud rate of `model`.
+// False, with the link closed, when it cannot be opened.
+bool OpenNamedPort(SerialLink& link, const Text& portName, int32_t model);
 
 }  // namespace quorvel

@@ -2,6 +2,8 @@
 
 namespace quorvel::protocol {
 
+uint32_t BaudRate(int32_t model) { return model == kModel1 ? kBaudModel1 : kBaudModel2; }
+
 Text FormatVersion(int32_t model, const uint8_t version[kVersionReplyLen]) {
   if (model == kModel1) {
     return HexByteText(version[2]) + u"." + HexByteText(version[3]) + u"." +

@@ -50,6 +50,9 @@ constexpr uint32_t kMaxSendsPerRecord = 4;
 constexpr uint32_t kMonitorPeriodMs = 500;
 constexpr uint32_t kPauseAfterUpdateMs = 1000;
 
+// The line speed of a model: kBaudModel1 for kModel1, kBaudModel2 otherwise.
+uint32_t BaudRate(int32_t model);
+
 // The shown version text: model 1 "%02X.%02X.%02d" of bytes 2, 3, 5; any
 // other model "P%1d.%02d.%02d" of (byte 2 + 64) mod 256, byte 3, byte 5.
 Text FormatVersion(int32_t model, const uint8_t version[kVersionReplyLen]);

@@ -44,7 +44,7 @@ bool CQuorvelDlg::OnInitDialog() {
   m_rcLamps = Rect{m_rcUsbLamp.left, m_rcUsbLamp.top, m_rcDeviceLamp.right,
                    m_rcDeviceLamp.bottom};
 
-  m_wnd->SetTimer(1, protocol::kMonitorPeriodMs);
+  m_wnd->SetTimer(kLinkTimerId, protocol::kMonitorPeriodMs);
   return true;
 }
 
@@ -60,7 +60,7 @@ void CQuorvelDlg::OnSysCommand(unsigned nID, long lParam) {
 IconHandle CQuorvelDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CQuorvelDlg::OnTimer(uintptr_t nIDEvent) {
-  if (nIDEvent == 1) OnLinkTimer();
+  if (nIDEvent == kLinkTimerId) OnLinkTimer();
   CDialogEx::OnTimer(nIDEvent);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The main dialog. It owns the whole state of the program; its handlers are
-// defined beside the subsystem they belong to: ui/ (start-up, texts, lamps),
-// link/ (discovery, link monitor), update/ (update jobs).
+// The main dialog. It owns the whole state of the program. Its handlers are
+// thin: the link monitor (QuorvelDlgLink.cpp) runs the link probe of link/,
+// the update job (QuorvelDlgUpdate.cpp) the record transfer of update/, and
+// both show what those return.
 
 #include <cstdint>
 
@@ -11,6 +12,11 @@
 #include "ui/Environment.h"
 
 namespace quorvel {
+
+enum class UpdateResult;
+
+// The window timer that drives the link monitor.
+constexpr unsigned kLinkTimerId = 1;
 
 class CQuorvelDlg : public CDialogEx {
  public:
@@ -48,9 +54,6 @@ class CQuorvelDlg : public CDialogEx {
   void RunUpdateModel2();
   void PumpMessages();
 
-  // The values that tell the two probes apart.
-  struct ProbeValues;
-
   // --- state, in declaration order
   IconHandle m_hIcon = 0;
   Text m_strCaption;
@@ -87,14 +90,15 @@ class CQuorvelDlg : public CDialogEx {
   bool m_closePending = false;
 
  private:
-  void ProbeStep(const ProbeValues& values);
+  // One monitor step for `model`.
+  void ProbeStep(int32_t model);
   void SelectModel(int32_t model, int32_t baudRate);
   void InvalidateLamps();
-  // Shared body of the two jobs; `handshake` runs the model's handshake and
-  // returns false with the error text set on failure.
-  void RunUpdate(int32_t model, bool (CQuorvelDlg::*handshake)(Text& errorText));
-  bool HandshakeModel1(Text& errorText);
-  bool HandshakeModel2(Text& errorText);
+  // Shared body of the two jobs.
+  void RunUpdate(int32_t model);
+  // The message box of a job's end: the stop icon for a refusal, none for a
+  // failure of the handshake or the transfer.
+  void ShowJobEnd(UpdateResult result);
   // Disables (true) or enables the Update and model buttons.
   void LockControlsForJob(bool locked);
 };

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "update/LockedFile.h"
+#include "update/UpdateMessages.h"
 
 namespace quorvel {
 
@@ -57,15 +58,7 @@ bool IsWellFormedRecordChain(const UpdateImage& image) {
   return pos == image.count;
 }
 
-Text ImageLoadMessage(ImageLoadResult result) {
-  switch (result) {
-    case ImageLoadResult::OpenFailed: return u"Fail to open the file!";
-    case ImageLoadResult::NotValid: return u"Not a valid upgrade file!";
-    case ImageLoadResult::Empty: return u"The file is empty!";
-    case ImageLoadResult::Loaded: break;
-  }
-  return {};
-}
+Text ImageLoadMessage(ImageLoadResult result) { return UpdateMessage(result); }
 
 UpdateTextDecoder::UpdateTextDecoder(UpdateImage& image) : m_image(image) { m_image.count = 0; }
 

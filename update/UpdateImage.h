@@ -34,7 +34,7 @@ bool DecodeHexPair(const char16_t chars[2], uint8_t& byte);
 // length byte 0, low at most 253) that ends exactly at image.count.
 bool IsWellFormedRecordChain(const UpdateImage& image);
 
-// The message a failed load shows.
+// The message a failed load shows (the table of update/UpdateMessages.h).
 Text ImageLoadMessage(ImageLoadResult result);
 
 // The decoding step of LoadUpdateImage, fed with the file's raw bytes block

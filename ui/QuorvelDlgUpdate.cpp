@@ -1,0 +1,152 @@
+// The update job in the window: choose and load a file, stop the link
+// monitor, hold the file, run the record transfer (update/RecordTransfer.h)
+// with the progress shown after every record, and show how it ended.
+
+#include <memory>
+
+#include "link/LinkProbe.h"
+#include "link/Protocol.h"
+#include "serial/PortLayer.h"
+#include "ui/DialogTemplates.h"
+#include "ui/QuorvelDlg.h"
+#include "update/LockedFile.h"
+#include "update/RecordTransfer.h"
+#include "update/UpdateImage.h"
+#include "update/UpdateMessages.h"
+
+namespace quorvel {
+
+using namespace protocol;
+
+namespace {
+
+constexpr char16_t kFilterModel1[] = u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||";
+constexpr char16_t kFilterModel2[] = u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||";
+
+// Shows the progress text and keeps the window alive after every record.
+class WindowProgress final : public TransferObserver {
+ public:
+  explicit WindowProgress(CQuorvelDlg& dlg) : m_dlg(dlg) {}
+
+  void OnProgress(uint32_t percent) override {
+    m_dlg.GetWindow()->SetDlgItemText(IDC_STATUS_EDIT,
+                                m_dlg.m_strTransferring + u" " + DecimalText(percent) + u"%");
+    m_dlg.GetWindow()->UpdateWindow();
+  }
+  void KeepAlive() override { m_dlg.PumpMessages(); }
+
+ private:
+  CQuorvelDlg& m_dlg;
+};
+
+}  // namespace
+
+void CQuorvelDlg::OnUpdateClicked() {
+  // A click that arrives through the job's own message pump.
+  if (m_jobRunning) return;
+  if (m_model == kModel1) RunUpdateModel1();
+  else if (m_model == kModel2) RunUpdateModel2();
+}
+
+Text CQuorvelDlg::ChooseUpdateFile(int32_t model) {
+  return m_wnd->ChooseFile(model == kModel1 ? kFilterModel1 : kFilterModel2);
+}
+
+void CQuorvelDlg::RunUpdateModel1() { RunUpdate(kModel1); }
+
+void CQuorvelDlg::RunUpdateModel2() { RunUpdate(kModel2); }
+
+void CQuorvelDlg::PumpMessages() { m_wnd->PumpWaitingMessage(); }
+
+void CQuorvelDlg::LockControlsForJob(bool locked) {
+  m_jobRunning = locked;
+  m_wnd->EnableDlgItem(IDC_UPDATE, !locked);
+  m_wnd->EnableDlgItem(IDC_MODEL1_RADIO, !locked);
+  m_wnd->EnableDlgItem(IDC_MODEL2_RADIO, !locked);
+}
+
+void CQuorvelDlg::ShowJobEnd(UpdateResult result) {
+  m_wnd->MessageBox(UpdateMessage(result), IsRefusal(result) ? MbIcon::Stop : MbIcon::None);
+}
+
+void CQuorvelDlg::RunUpdate(int32_t model) {
+  if (m_jobRunning) return;
+
+  if (m_linkState == kNoAdapterPort) {
+    ShowJobEnd(UpdateResult::NoAdapter);
+    return;
+  }
+  if (m_linkState == kDeviceSilent) {
+    ShowJobEnd(UpdateResult::NoDevice);
+    return;
+  }
+  if (m_linkState != kDeviceReady) return;
+
+  const Text path = ChooseUpdateFile(model);
+  // The image belongs to this job alone; it is too big for the stack.
+  const auto image = std::make_unique<UpdateImage>();
+  const ImageLoadResult loaded = LoadUpdateImage(path, *image);
+  if (loaded != ImageLoadResult::Loaded) {
+    m_wnd->MessageBox(UpdateMessage(loaded), MbIcon::Stop);
+    return;
+  }
+
+  m_wnd->SetDlgItemText(IDC_STATUS_EDIT, u" ");
+  m_wnd->KillTimer(kLinkTimerId);
+  LockControlsForJob(true);
+
+  // Every end from here on: controls back, then a close that was asked for
+  // meanwhile.
+  const auto endJob = [this] {
+    LockControlsForJob(false);
+    if (m_closePending) {
+      m_closePending = false;
+      CDialogEx::OnCancel();
+    }
+  };
+
+  // The monitor stays stopped after these two refusals; a model selection
+  // starts it again.
+  if (!m_link.PurgePort()) {
+    ShowJobEnd(UpdateResult::PurgeFailed);
+    endJob();
+    return;
+  }
+  LockedFile heldFile;
+  if (!heldFile.Open(path)) {
+    ShowJobEnd(UpdateResult::FileHoldFailed);
+    endJob();
+    return;
+  }
+
+  UpdateResult result = RunHandshake(m_link, model);
+  if (result == UpdateResult::Completed) {
+    WindowProgress progress(*this);
+    result = SendRecords(m_link, *image, progress);
+  }
+
+  if (result != UpdateResult::Completed) {
+    m_link.ClosePort();
+    ShowJobEnd(result);
+    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
+    heldFile.Close();
+    endJob();
+    return;
+  }
+
+  heldFile.Close();
+  m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
+  m_wnd->UpdateWindow();
+  // One second without processing messages before the monitor resumes; a
+  // sleep rather than a spin, so the second costs no processor time.
+  if (m_env.pauseMs) {
+    m_env.pauseMs(kPauseAfterUpdateMs);
+  } else {
+    SleepMs(kPauseAfterUpdateMs);
+  }
+  m_refreshVersion = 1;
+  m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
+  endJob();
+}
+
+}  // namespace quorvel

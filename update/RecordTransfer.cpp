@@ -1,0 +1,122 @@
+// The handshakes of the two models and the record loop with echo, verdict
+// reads and resends.
+
+#include "update/RecordTransfer.h"
+
+#include "link/Protocol.h"
+#include "serial/SerialLink.h"
+#include "update/UpdateImage.h"
+
+namespace quorvel {
+
+using namespace protocol;
+
+namespace {
+
+// One phase of a handshake: a command sent up to kHandshakeAttempts times,
+// each followed by a one-byte reply wait.
+struct HandshakePhase {
+  uint8_t command;
+  // True: every attempt is made and the replies are ignored.
+  bool allAttempts;
+  // With allAttempts false: the phase also passes when no byte came but the
+  // receive buffer's first byte holds this value.
+  uint8_t passByte;
+  UpdateResult sendFailed;
+  UpdateResult noReply;
+};
+
+constexpr HandshakePhase kPhasesModel2[] = {
+    {kUpdateStart, false, kReadyForRecords, UpdateResult::HandshakeD7Timeout,
+     UpdateResult::HandshakeD7Timeout},
+};
+
+constexpr HandshakePhase kPhasesModel1[] = {
+    {kUpdateStart, true, 0, UpdateResult::HandshakeD6Timeout, UpdateResult::HandshakeD6Timeout},
+    {kUpdateStep2, false, kStep2Answer, UpdateResult::HandshakeD7Timeout,
+     UpdateResult::HandshakeD7Timeout},
+    {kUpdateStart, true, 0, UpdateResult::HandshakeD6Timeout, UpdateResult::HandshakeD6Timeout},
+    {kUpdateStart, false, kReadyForRecords, UpdateResult::HandshakeD7Timeout,
+     UpdateResult::HandshakeD7Timeout},
+};
+
+UpdateResult RunPhase(SerialLink& link, const HandshakePhase& phase) {
+  for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+    if (!link.SendCommand(phase.command)) return phase.sendFailed;
+    const bool replied = link.ReadBytes(1, link.rxBuf, kHandshakeReplyWaitMs);
+    if (phase.allAttempts) continue;
+    if (replied || link.rxBuf[0] == phase.passByte) return UpdateResult::Completed;
+  }
+  return phase.allAttempts ? UpdateResult::Completed : phase.noReply;
+}
+
+// Progress in whole percent, truncated, in 32-bit unsigned arithmetic.
+uint32_t Percent(uint32_t confirmed, uint32_t count) { return confirmed * 100u / count; }
+
+}  // namespace
+
+UpdateResult RunHandshake(SerialLink& link, int32_t model) {
+  if (model == kModel1) {
+    for (const HandshakePhase& phase : kPhasesModel1) {
+      const UpdateResult result = RunPhase(link, phase);
+      if (result != UpdateResult::Completed) return result;
+    }
+    return UpdateResult::Completed;
+  }
+  return RunPhase(link, kPhasesModel2[0]);
+}
+
+UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObserver& observer) {
+  // The load checked the record chain, so every record has a high length
+  // byte of 0 and lies wholly within the image: its write count equals its
+  // size and the walk ends exactly at image.count.
+  uint8_t echo[255];
+  uint32_t position = 0;
+  uint32_t confirmed = 0;
+  uint32_t resends = 0;
+  while (position < image.count) {
+    const uint8_t* record = image.bytes + position;
+    const uint32_t recordSize = 256u * record[0] + record[1] + 2u;
+    const auto n = static_cast<uint8_t>(recordSize % 256u);
+
+    // The echo goes into a buffer of its own, so a resend sends the file's
+    // bytes, not what came back.
+    if (!link.WriteBytes(n, record) ||
+        (link.skipEcho == 0 && !link.ReadBytes(n, echo, kRecordEchoWaitMs))) {
+      return UpdateResult::TransferError;
+    }
+
+    bool verdictCame = false;
+    for (int read = 0; read < kVerdictReads && !verdictCame; ++read) {
+      verdictCame = link.ReadBytes(1, link.rxBuf, kVerdictWaitMs);
+    }
+    if (!verdictCame) return UpdateResult::NoVerdict;
+
+    uint32_t next = position;
+    const uint8_t verdict = link.rxBuf[0];
+    if (verdict == kRecordAccepted) {
+      confirmed += recordSize;
+      resends = 0;
+      next = position + recordSize;
+    } else if (verdict == kRecordCrcError) {
+      return UpdateResult::CrcError;
+    } else if (++resends >= kMaxSendsPerRecord) {
+      return UpdateResult::TooManyResends;
+    }
+
+    observer.OnProgress(Percent(confirmed, image.count));
+    observer.KeepAlive();
+    position = next;
+  }
+  return UpdateResult::Completed;
+}
+
+UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image,
+                       TransferObserver& observer) {
+  if (!link.PurgePort()) return UpdateResult::PurgeFailed;
+  const UpdateResult handshake = RunHandshake(link, model);
+  if (handshake != UpdateResult::Completed) return handshake;
+  return SendRecords(link, image, observer);
+}
+
+}  // namespace quorvel
