@@ -23,6 +23,7 @@
 #include "link/Protocol.h"
 #include "update/LockedFile.h"
 #include "update/UpdateImage.h"
+#include "update/UpdateMessages.h"
 
 namespace quorvel::cli {
 namespace {
@@ -210,7 +211,7 @@ int LoadFile(const Options& o, UpdateImage& image) {
   const Text path = FromUtf8(o.files[0]);
   ImageLoadResult loaded = LoadUpdateImage(path, image);
   if (loaded != ImageLoadResult::Loaded) {
-    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(ImageLoadMessage(loaded)).c_str());
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(UpdateMessage(loaded)).c_str());
     return static_cast<int>(Outcome::FileRefused);
   }
   return 0;
@@ -333,7 +334,7 @@ int CommandUpdate(const Options& o) {
   if (o.files.size() != 1) return UsageError("give exactly one update file");
   const ImageLoadResult loaded = LoadUpdateImage(FromUtf8(o.files[0]), *image);
   if (loaded != ImageLoadResult::Loaded) {
-    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(ImageLoadMessage(loaded)));
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(loaded)));
   }
   // Held for the whole run, as the window program holds it for its job.
   LockedFile held;

@@ -15,6 +15,7 @@ Text UpdateMessage(UpdateResult result) {
     case UpdateResult::CrcError: return u"Update Error: Data transfer crc error!";
     case UpdateResult::TooManyResends: return u"Update Error: repeat Data transfer over four time!";
     case UpdateResult::NoVerdict: return u"Update Error: No reply from device!";
+    case UpdateResult::Stopped: return u"Update stopped between two records.";
   }
   return {};
 }

@@ -31,8 +31,7 @@ using sim::SimulatedDevice;
 using sim::SimulatedLine;
 using Answer = SimulatedDevice::Answer;
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
+const std::filesystem::path kSamples = QUORVEL_SAMPLES_DIR;
 
 std::string Sample(const char* name) { return (kSamples / name).string(); }
 
@@ -133,6 +132,12 @@ std::string Field(const std::string& line, const std::string& key) {
   const std::regex re("\"" + key + R"(":("?)([^",]*)\1[,}])");
   std::smatch m;
   return std::regex_search(line, m, re) ? m[2].str() : std::string();
+}
+
+// Every record of the OLMAR I device gets `verdict` (in place of the demo's check).
+void Verdicts(Adapter& a, const Answer& verdict) {
+  a.Model(protocol::kModel2).SetVerdictFunction(
+      [verdict](size_t, const SimulatedDevice::Record&) { return verdict; });
 }
 
 struct WholeUpdate {
@@ -244,10 +249,10 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"crc", {"--model", "olmar", "--port", "PORT", Sample("olmar-bad-crc.pkc")}, nullptr, 7,
        "Update Error: Data transfer crc error!", false},
       {"repeats", {"--model", "olmar", "--port", "PORT", "FILE"},
-       [](Adapter& a) { a.Model(protocol::kModel2).SetDefaultVerdict(Answer::Reject()); }, 8,
+       [](Adapter& a) { Verdicts(a, Answer::Reject()); }, 8,
        "Update Error: repeat Data transfer over four time!", false},
       {"no verdict", {"--model", "olmar", "--port", "PORT", "FILE"},
-       [](Adapter& a) { a.Model(protocol::kModel2).SetDefaultVerdict(Answer::Silent()); }, 9,
+       [](Adapter& a) { Verdicts(a, Answer::Silent()); }, 9,
        "Update Error: No reply from device!", false},
   };
   for (const Case& c : cases) {
