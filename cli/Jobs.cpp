@@ -45,12 +45,16 @@ class Reporter {
     e.message = std::string(kTransferring) + " " + std::to_string(percent) + "%";
     m_sink(e);
     m_progress = e.progress;
+    m_bytes = e.bytes;
+    m_total = e.total;
   }
   Outcome End(Outcome outcome, const std::string& message) {
     Event e;
     e.state = "done";
     e.progress = m_progress;
     e.version = m_version;
+    e.bytes = m_bytes;
+    e.total = m_total;
     e.result = OutcomeName(outcome);
     e.status = static_cast<int>(outcome);
     e.message = message;
@@ -65,6 +69,8 @@ class Reporter {
   const EventSink& m_sink;
   std::string m_version;
   int m_progress = -1;
+  uint64_t m_bytes = 0;
+  uint64_t m_total = 0;
 };
 
 // Opens the port by its device path: the directory becomes the link's device

@@ -55,7 +55,8 @@ struct Job {
   Event last;
   bool ended = false;  // a result came, or the process is gone
   int status = 0;
-  uint64_t transferStartMs = 0;
+  uint64_t transferStartMs = 0;  // the first record's verdict
+  uint64_t transferStartBytes = 0;
   uint64_t lastMs = 0;
   int printedTens = -1;   // lines mode: the last tens of percent printed
   std::string printed;    // lines mode: the last message printed
@@ -91,8 +92,8 @@ size_t ColumnsOf(const std::string& text, size_t limit, size_t* bytesWithin) {
 
 std::string RateText(const Job& job) {
   if (job.transferStartMs == 0 || job.lastMs <= job.transferStartMs) return {};
-  const double perSecond =
-      static_cast<double>(job.last.bytes) * 1000.0 / static_cast<double>(job.lastMs - job.transferStartMs);
+  const double perSecond = static_cast<double>(job.last.bytes - job.transferStartBytes) * 1000.0 /
+                           static_cast<double>(job.lastMs - job.transferStartMs);
   char buf[32];
   if (perSecond >= 1000.0) std::snprintf(buf, sizeof buf, "%.1f kB/s", perSecond / 1000.0);
   else std::snprintf(buf, sizeof buf, "%.0f B/s", perSecond);
@@ -202,8 +203,14 @@ void TakeEvents(Job& job, const char* data, size_t size, Display& display) {
     if (!DecodeEvent(job.pending.substr(start, nl - start), event)) continue;
     // The version stays known once read.
     if (event.version.empty()) event.version = job.last.version;
-    job.lastMs = MonotonicMs();
-    if (event.state == "transferring" && job.transferStartMs == 0) job.transferStartMs = job.lastMs;
+    // The rate counts the transfer alone, up to its last record.
+    if (event.state == "transferring") {
+      job.lastMs = MonotonicMs();
+      if (job.transferStartMs == 0) {
+        job.transferStartMs = job.lastMs;
+        job.transferStartBytes = event.bytes;
+      }
+    }
     job.last = event;
     if (!event.result.empty()) {
       job.ended = true;
