@@ -97,7 +97,7 @@ bool DecodeEvent(const std::string& line, Event& e) {
 }
 
 std::string JsonLine(const std::string& port, const Event& e) {
-  std::string line = "{\"port\":" + JsonString(port);
+  std::string line = "{\"port\":" + JsonOrNull(port);
   line += ",\"state\":" + JsonOrNull(e.state);
   line += ",\"version\":" + JsonOrNull(e.version);
   line += ",\"progress\":" + (e.progress < 0 ? std::string("null") : std::to_string(e.progress));

@@ -292,7 +292,9 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
 
   std::string error;
   const std::vector<std::string> found = FindAdapterPorts(waitMs, StopRequested, error);
-  if (StopRequested()) return static_cast<int>(Outcome::Interrupted);
+  if (StopRequested()) {
+    return Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the adapter");
+  }
   std::vector<std::string> held;
   for (const std::string& port : found) {
     if (std::find(ports.begin(), ports.end(), port) != ports.end()) continue;

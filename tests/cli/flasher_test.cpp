@@ -123,7 +123,7 @@ struct Adapter {
 // A --json line: a flat object with exactly the documented keys.
 bool IsEventJson(const std::string& line) {
   static const std::regex kEvent(
-      R"(\{"port":"[^"]*","state":("[a-z]+"|null),"version":("[^"]*"|null),)"
+      R"(\{"port":("[^"]*"|null),"state":("[a-z]+"|null),"version":("[^"]*"|null),)"
       R"("progress":(\d+|null),"result":("[a-z-]+"|null),("status":\d+,)?"message":("([^"\\]|\\.)*"|null)\})");
   return std::regex_match(line, kEvent);
 }
