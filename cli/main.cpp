@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -102,9 +103,6 @@ bool ParseModel(std::string name, int32_t& model) {
 }
 
 const char* ModelName(int32_t model) { return model == protocol::kModel1 ? "BRENIX" : "OLMAR I"; }
-uint32_t ModelBaud(int32_t model) {
-  return model == protocol::kModel1 ? protocol::kBaudModel1 : protocol::kBaudModel2;
-}
 
 // Returns -1 when the command line was taken, else the exit status.
 int Parse(int argc, char* argv[], Options& o) {
@@ -232,7 +230,7 @@ int CommandCheck(const Options& o) {
     pos += 256u * image->bytes[pos] + image->bytes[pos + 1] + 2u;
   }
   // Ten bit times a byte: each record, then its one-byte verdict.
-  const uint32_t baud = ModelBaud(o.model);
+  const uint32_t baud = protocol::BaudRate(o.model);
   const double lineSeconds = (image->count + records) * 10.0 / baud;
   if (o.json) {
     std::printf("{\"file\":%s,\"model\":\"%s\",\"records\":%u,\"bytes\":%u,\"baud\":%u,"
