@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 
 #include "cli/Flash.h"
 
@@ -23,6 +24,8 @@ std::string Clean(const std::string& text) {
 }
 
 }  // namespace
+
+std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -86,12 +89,12 @@ bool DecodeEvent(const std::string& line, Event& e) {
   if (fields.size() != 8) return false;
   e = Event{};
   e.state = fields[0];
-  e.progress = std::atoi(fields[1].c_str());
+  e.progress = static_cast<int>(std::strtol(fields[1].c_str(), nullptr, 10));
   e.bytes = std::strtoull(fields[2].c_str(), nullptr, 10);
   e.total = std::strtoull(fields[3].c_str(), nullptr, 10);
   e.version = fields[4];
   e.result = fields[5];
-  e.status = std::atoi(fields[6].c_str());
+  e.status = static_cast<int>(std::strtol(fields[6].c_str(), nullptr, 10));
   e.message = fields[7];
   return true;
 }

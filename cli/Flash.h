@@ -46,6 +46,9 @@ struct Event {
 std::string EncodeEvent(const Event& event);
 bool DecodeEvent(const std::string& line, Event& event);
 
+// The text of an errno value.
+std::string ErrnoText(int error);
+
 // A JSON string literal of a UTF-8 text.
 std::string JsonString(const std::string& text);
 

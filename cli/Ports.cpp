@@ -1,7 +1,6 @@
 // Ports for quorvel-flash: naming, the machine's port list with the adapters
 // that discovery would take, and why a port cannot be opened.
 
-#include <cstring>
 
 #include "cli/Flash.h"
 #include "link/AdapterDiscovery.h"
@@ -97,7 +96,7 @@ std::string PortProblem(const std::string& devicePath) {
     case PortAccess::Failed:
       break;
   }
-  return devicePath + ": cannot open the port: " + std::strerror(r.error);
+  return devicePath + ": cannot open the port: " + ErrnoText(r.error);
 }
 
 }  // namespace quorvel::cli

@@ -277,7 +277,7 @@ void InstallStopHandlers() {
 int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode) {
   int wake[2];
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::fprintf(stderr, "quorvel-flash: cannot start the jobs: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "quorvel-flash: cannot start the jobs: %s\n", ErrnoText(errno).c_str());
     return static_cast<int>(Outcome::Failed);
   }
   g_wakeWrite = wake[1];
@@ -293,7 +293,7 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0 || (job.pid = fork()) < 0) {
       job.last = {"done", -1, 0, 0, "", OutcomeName(Outcome::Failed),
-                  static_cast<int>(Outcome::Failed), std::string("cannot start the job: ") + std::strerror(errno)};
+                  static_cast<int>(Outcome::Failed), std::string("cannot start the job: ") + ErrnoText(errno)};
       job.ended = true;
       job.status = static_cast<int>(Outcome::Failed);
       continue;

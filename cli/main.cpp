@@ -112,8 +112,9 @@ int Parse(int argc, char* argv[], Options& o) {
     std::string value;
     bool hasValue = false;
     if (!optionsEnded && arg.starts_with("--") && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
+      const auto equals = arg.find('=');
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
       hasValue = true;
     }
     const auto takeValue = [&](std::string& out) {
@@ -249,7 +250,7 @@ int CommandCheck(const Options& o) {
 
 OutputMode ModeFor(const Options& o) {
   if (o.json) return OutputMode::Json;
-  const char* term = std::getenv("TERM");
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): no threads here
   if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
     return OutputMode::Bars;
   }
