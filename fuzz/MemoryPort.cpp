@@ -4,6 +4,8 @@
 
 #include "MemoryPort.h"
 
+#include <algorithm>
+
 #include "FuzzSupport.h"
 #include "serial/PortLayer.h"
 
@@ -22,6 +24,8 @@ struct MemoryPortState {
   bool failNextPurge = false;
   bool failNextOpen = false;
   bool failNextWrite = false;
+  // Late bytes (code 0x06): when they arrive; 0 when none are waiting.
+  uint64_t lateArrivalMs = 0;
   std::vector<fuzz::PortEvent> events;
 };
 
@@ -62,6 +66,21 @@ void TakeTrailingCodes() {
   }
 }
 
+// A purge discards late bytes that have arrived by now: those up to the next
+// code.
+void DropArrivedLateBytes() {
+  if (g_port.lateArrivalMs == 0 || g_port.lateArrivalMs > g_port.clockMs) return;
+  g_port.lateArrivalMs = 0;
+  while (g_port.pos < g_port.size) {
+    if (g_port.script[g_port.pos] == fuzz::kEscape) {
+      if (g_port.pos + 1 < g_port.size && g_port.script[g_port.pos + 1] != 0x00) return;
+      g_port.pos += 2;
+    } else {
+      ++g_port.pos;
+    }
+  }
+}
+
 }  // namespace
 
 PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
@@ -86,6 +105,7 @@ bool PortPurge(PortHandle port) {
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextPurge;
   g_port.failNextPurge = false;
+  if (ok) DropArrivedLateBytes();
   Record(fuzz::PortOp::Purge, ok);
   return ok;
 }
@@ -100,12 +120,22 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
 
 size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
   CheckOpen(port);
+  const uint64_t startMs = g_port.clockMs;
+  const uint64_t deadlineMs = startMs + timeoutMs;
   size_t got = 0;
   bool timedOut = false;
   while (got < count && !g_port.hungUp) {
     if (g_port.pos >= g_port.size) {
       timedOut = true;
       break;
+    }
+    if (g_port.lateArrivalMs != 0) {
+      if (g_port.lateArrivalMs > deadlineMs) {
+        timedOut = true;
+        break;
+      }
+      g_port.clockMs = std::max(g_port.clockMs, g_port.lateArrivalMs);
+      g_port.lateArrivalMs = 0;
     }
     const uint8_t b = g_port.script[g_port.pos];
     if (b != fuzz::kEscape) {
@@ -121,14 +151,18 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
     g_port.pos += 2;
     if (code == 0x00) {
       buffer[got++] = fuzz::kEscape;
+    } else if (code == 0x06) {
+      const uint8_t tens = g_port.pos < g_port.size ? g_port.script[g_port.pos++] : 0;
+      g_port.lateArrivalMs = startMs + 10u * tens;
+      if (g_port.lateArrivalMs == 0) g_port.lateArrivalMs = 1;  // 0 means none
     } else if (!TakeCode(code)) {
       timedOut = true;
       break;
     }
   }
-  // A hang-up ends the wait at once; a pause or the end of the script lets
-  // the whole time-out pass.
-  if (timedOut) g_port.clockMs += timeoutMs;
+  // A hang-up ends the wait at once; a pause, the end of the script or bytes
+  // that come too late let the whole time-out pass.
+  if (timedOut) g_port.clockMs = std::max(g_port.clockMs, deadlineMs);
   if (got == count) TakeTrailingCodes();
   fuzz::PortEvent& event = Record(fuzz::PortOp::Read, got == count);
   event.bytes.assign(buffer, buffer + got);

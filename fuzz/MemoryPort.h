@@ -1,6 +1,7 @@
 #pragma once
-// An in-memory serial port for the device-protocol fuzz target: the fuzz
-// build's implementation of serial/PortLayer.h. What the program writes is
+// An in-memory serial port for the device-protocol fuzz target and the
+// tests of the link probe and the record transfer: their implementation of
+// serial/PortLayer.h. What the program writes is
 // recorded; what it reads comes from a script of device bytes; time is a
 // virtual clock, so a wait that runs out costs nothing.
 //
@@ -12,6 +13,10 @@
 //   kEscape 0x03   the next purge fails
 //   kEscape 0x04   the next open fails
 //   kEscape 0x05   the next write fails
+//   kEscape 0x06 d the bytes up to the next code arrive d * 10 ms after the
+//                  read that reaches this code began; a read that cannot wait
+//                  that long times out and leaves them to arrive later, when
+//                  a purge drops them
 // Any other code is skipped. Codes 0x02 to 0x05 right after the bytes a read
 // took take effect as that read ends, before the next operation. A read
 // that runs out of script times out.

@@ -42,7 +42,9 @@
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
+#include "update/RecordTransfer.h"
 #include "update/UpdateImage.h"
+#include "update/UpdateMessages.h"
 
 using namespace quorvel;
 using fuzz::PortEvent;
@@ -53,28 +55,25 @@ namespace {
 constexpr char kEnvDir[] = "/nonexistent-quorvel-fuzz";
 constexpr char kDevicePath[] = "/nonexistent-quorvel-fuzz/ttyFUZZ";
 
-// The texts a message box may carry.
-constexpr char16_t kMsgNoAdapter[] = u"USB Connection Error!";
-constexpr char16_t kMsgNoDevice[] = u"DEVICE Connection Error!";
-constexpr char16_t kMsgPurgeFailed[] = u"串口缓存清空失败!";
-constexpr char16_t kMsgTimeoutD6[] = u"Update Error: TX=0xD6, TX Timeover!";
-constexpr char16_t kMsgTimeoutD7[] = u"Update Error: TX=0xD7, TX Timeover!";
-constexpr char16_t kMsgTransferError[] = u"Update Error: Data transfer error!";
-constexpr char16_t kMsgCrcError[] = u"Update Error: Data transfer crc error!";
-constexpr char16_t kMsgTooManyResends[] = u"Update Error: repeat Data transfer over four time!";
-constexpr char16_t kMsgNoVerdict[] = u"Update Error: No reply from device!";
-// Known as well, but the fixed image file never earns them.
-constexpr const char16_t* kFileMessages[] = {u"Fail to open the file!", u"Not a valid upgrade file!",
-                                             u"The file is empty!", u"读取文件失败!"};
-constexpr const char16_t* kJobMessages[] = {
-    kMsgNoAdapter, kMsgNoDevice,      kMsgPurgeFailed, kMsgTimeoutD6,      kMsgTimeoutD7,
-    kMsgTransferError, kMsgCrcError, kMsgTooManyResends, kMsgNoVerdict};
+// The texts a message box may carry: the program's own table.
+Text Msg(UpdateResult result) { return UpdateMessage(result); }
+
+constexpr UpdateResult kJobResults[] = {
+    UpdateResult::NoAdapter,      UpdateResult::NoDevice,           UpdateResult::PurgeFailed,
+    UpdateResult::HandshakeD6Timeout, UpdateResult::HandshakeD7Timeout, UpdateResult::TransferError,
+    UpdateResult::CrcError,       UpdateResult::TooManyResends,     UpdateResult::NoVerdict};
 
 bool IsKnownJobMessage(const Text& text) {
-  for (const char16_t* known : kJobMessages) {
-    if (text == known) return true;
+  for (const UpdateResult result : kJobResults) {
+    if (text == Msg(result)) return true;
   }
   return false;
+}
+
+// Known as well, but the fixed image file never earns them.
+std::vector<Text> FileMessages() {
+  return {UpdateMessage(ImageLoadResult::OpenFailed), UpdateMessage(ImageLoadResult::NotValid),
+          UpdateMessage(ImageLoadResult::Empty), Msg(UpdateResult::FileHoldFailed)};
 }
 
 // ---- the image
@@ -196,7 +195,7 @@ class Model {
     out.timerRunning = timerRunning;
     if (state != 2) {
       out.box = true;
-      out.text = state == 0 ? kMsgNoAdapter : kMsgNoDevice;
+      out.text = Msg(state == 0 ? UpdateResult::NoAdapter : UpdateResult::NoDevice);
       out.icon = MbIcon::Stop;
       return out;
     }
@@ -204,7 +203,7 @@ class Model {
     out.timerRunning = false;
     if (!portOpen || !Take(PortOp::Purge).ok) {
       out.box = true;
-      out.text = kMsgPurgeFailed;
+      out.text = Msg(UpdateResult::PurgeFailed);
       out.icon = MbIcon::Stop;
       return out;
     }
@@ -264,16 +263,18 @@ class Model {
     uint8_t command;
     bool allAttempts;  // every attempt made, replies ignored
     uint8_t passByte;  // otherwise: passes on a reply, or on this byte in rxBuf[0]
-    const char16_t* sendFailed;
-    const char16_t* noReply;
+    UpdateResult sendFailed;
+    UpdateResult noReply;
   };
 
   bool Handshake(Text& error) {
-    static constexpr Phase kModel2[] = {{0xD6, false, 0xD7, kMsgTimeoutD7, kMsgTimeoutD7}};
-    static constexpr Phase kModel1[] = {{0xD6, true, 0, kMsgTimeoutD6, kMsgTimeoutD6},
-                                        {0xD7, false, 0xD8, kMsgTimeoutD7, kMsgTimeoutD7},
-                                        {0xD6, true, 0, kMsgTimeoutD6, kMsgTimeoutD6},
-                                        {0xD6, false, 0xD7, kMsgTimeoutD7, kMsgTimeoutD7}};
+    constexpr UpdateResult kD6 = UpdateResult::HandshakeD6Timeout;
+    constexpr UpdateResult kD7 = UpdateResult::HandshakeD7Timeout;
+    static constexpr Phase kModel2[] = {{0xD6, false, 0xD7, kD7, kD7}};
+    static constexpr Phase kModel1[] = {{0xD6, true, 0, kD6, kD6},
+                                        {0xD7, false, 0xD8, kD7, kD7},
+                                        {0xD6, true, 0, kD6, kD6},
+                                        {0xD6, false, 0xD7, kD7, kD7}};
     const bool one = m_model == protocol::kModel1;
     const Phase* phases = one ? kModel1 : kModel2;
     const int n = one ? 4 : 1;
@@ -282,7 +283,7 @@ class Model {
       bool passed = phase.allAttempts;
       for (int attempt = 0; attempt < 4; ++attempt) {
         if (!SendCommand(phase.command)) {
-          error = phase.sendFailed;
+          error = Msg(phase.sendFailed);
           return false;
         }
         const bool replied = Read(1, 1000, true)->ok;
@@ -292,7 +293,7 @@ class Model {
         }
       }
       if (!passed) {
-        error = phase.noReply;
+        error = Msg(phase.noReply);
         return false;
       }
     }
@@ -311,13 +312,13 @@ class Model {
       FUZZ_CHECK(write.bytes == record);
       const PortEvent* echo = write.ok ? Read(record.size(), 2000, false) : nullptr;
       if (echo == nullptr || !echo->ok) {
-        error = kMsgTransferError;
+        error = Msg(UpdateResult::TransferError);
         return false;
       }
       bool verdict = false;
       for (int i = 0; i < 6 && !verdict; ++i) verdict = Read(1, 2000, true)->ok;
       if (!verdict) {
-        error = kMsgNoVerdict;
+        error = Msg(UpdateResult::NoVerdict);
         return false;
       }
       if (m_rxBuf0 == 0x11) {
@@ -325,10 +326,10 @@ class Model {
         resends = 0;
         ++k;
       } else if (m_rxBuf0 == 0x12) {
-        error = kMsgCrcError;
+        error = Msg(UpdateResult::CrcError);
         return false;
       } else if (++resends >= 4) {
-        error = kMsgTooManyResends;
+        error = Msg(UpdateResult::TooManyResends);
         return false;
       }
       out.statusTexts.push_back(m_dlg.m_strTransferring + u" " +
@@ -460,7 +461,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const test::MessageBoxRecord& box = w.messageBoxes.back();
       FUZZ_CHECK(!box.text.empty());
       FUZZ_CHECK(IsKnownJobMessage(box.text));
-      for (const char16_t* fileMessage : kFileMessages) FUZZ_CHECK(box.text != fileMessage);
+      for (const Text& fileMessage : FileMessages()) FUZZ_CHECK(box.text != fileMessage);
       FUZZ_CHECK(box.text == out.text);
       FUZZ_CHECK(box.icon == out.icon);
     }

@@ -77,42 +77,6 @@ TEST(LinkMonitor, NoAdapterStaysAtZeroWithoutRepainting) {
 
 // Answers that do not count as the device being there keep state 1 and
 // repaint the lamps on every tick.
-TEST(LinkMonitor, UnacceptedAnswersKeepStateOne) {
-  const struct {
-    const char* what;
-    int32_t model;
-    Answer answer;
-  } cases[] = {
-      {"silent model 1", kModel1, Answer::Silent()},
-      {"silent model 2", kModel2, Answer::Silent()},
-      {"wrong byte model 1", kModel1, Answer::Of({0x27})},
-      {"wrong first byte model 2", kModel2, Answer::Of({0xD7, 0x00})},
-      {"model 2 answer cut short", kModel2, Answer::Of({0xD6})},
-      {"late model 1", kModel1, Answer::Of({0x26}, 250)},
-      {"late model 2", kModel2, Answer::Of({0xD6, 0x00}, 300)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    LinkFixture f(c.model);
-    f.device.SetProbeAnswer(c.answer);
-    f.SelectModel(c.model);
-    f.TickAndPaint();
-    ASSERT_EQ(f.dlg->m_linkState, 1);
-    for (int i = 0; i < 2; ++i) {
-      const size_t before = f.Invalidations();
-      // Ticks come 500 ms apart, so a late answer is purged before the next
-      // probe rather than taken for its answer.
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      f.TickAndPaint();
-      EXPECT_EQ(f.dlg->m_linkState, 1);
-      EXPECT_EQ(f.Invalidations(), before + 1);
-    }
-    EXPECT_NE(f.dlg->m_link.hPort, kInvalidPort);
-    EXPECT_EQ(f.device.VersionQueryCount(), 0u);
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
-  }
-}
-
 TEST(LinkMonitor, AcceptedAnswersWithinTheWait) {
   const struct {
     const char* what;

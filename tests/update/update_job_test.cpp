@@ -318,22 +318,6 @@ TEST_F(UpdateJobTest, TransferFailures) {
   }
 }
 
-// Verdict reads of 2000 ms each, six of them: a verdict in the second read is
-// taken, none in twelve seconds ends the job.
-TEST_F(UpdateJobTest, VerdictWaitsSixReadsThenGivesUp) {
-  Connect(2);
-  PickImage(JoinRecords({MakeRecord(5, 0x01), MakeRecord(5, 0x02)}));
-  device->SetVerdicts({Answer::Accept(2500), Answer::Silent()});
-  Clock::time_point secondRecordSent{};
-  ws.onPump = [&] { secondRecordSent = Clock::now(); };
-  RunJob();
-
-  ExpectFailureExit(u"Update Error: No reply from device!");
-  EXPECT_GE(MsSince(secondRecordSent), 6 * 2000);
-  EXPECT_LT(MsSince(secondRecordSent), 6 * 2000 + 5000);
-  EXPECT_EQ(ProgressTexts(), std::vector<Text>{u"Transferring.. 50%"});
-}
-
 // ---- handshakes
 
 TEST_F(UpdateJobTest, Model2HandshakeSilentDeviceGetsFourCommands) {

@@ -1,0 +1,193 @@
+// The link probe and the record transfer on the in-memory port, with the
+// device's bytes scripted and time on a virtual clock: waits that run out
+// cost nothing, and how long a wait lasted is measured on that clock.
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "MemoryPort.h"
+#include "link/AdapterDiscovery.h"
+#include "link/LinkProbe.h"
+#include "link/Protocol.h"
+#include "serial/PortLayer.h"
+#include "serial/SerialLink.h"
+#include "support/FakePortPlatform.h"
+#include "support/UpdateRecords.h"
+#include "update/RecordTransfer.h"
+#include "update/UpdateImage.h"
+#include "update/UpdateMessages.h"
+
+namespace quorvel {
+namespace {
+
+using protocol::kModel1;
+using protocol::kModel2;
+using test::Bytes;
+using test::JoinRecords;
+using test::MakeRecord;
+
+// What the device and the adapter's echo send, in the memory port's terms.
+class Script {
+ public:
+  Script& Data(const Bytes& bytes) {
+    for (const uint8_t b : bytes) {
+      m_bytes.push_back(b);
+      if (b == fuzz::kEscape) m_bytes.push_back(0x00);
+    }
+    return *this;
+  }
+  // The read that reaches this times out.
+  Script& Pause() { return Code(0x01); }
+  // Bytes that arrive `ms` after the read reaching them began.
+  Script& Late(uint32_t ms, const Bytes& bytes) {
+    Code(0x06);
+    m_bytes.push_back(static_cast<uint8_t>(ms / 10));
+    return Data(bytes);
+  }
+  Script& Repeat(int times) {
+    const Bytes once = m_bytes;
+    for (int i = 1; i < times; ++i) m_bytes.insert(m_bytes.end(), once.begin(), once.end());
+    return *this;
+  }
+  // Starts a run of the memory port on this script (kept alive by the caller).
+  void Start() const { fuzz::ResetMemoryPort(m_bytes.data(), m_bytes.size(), 0); }
+
+ private:
+  Script& Code(uint8_t code) {
+    m_bytes.push_back(fuzz::kEscape);
+    m_bytes.push_back(code);
+    return *this;
+  }
+  Bytes m_bytes;
+};
+
+size_t WritesOf(uint8_t command) {
+  size_t n = 0;
+  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
+    if (e.op == fuzz::PortOp::Write && e.bytes == Bytes{command}) ++n;
+  }
+  return n;
+}
+
+class PartsTest : public testing::Test {
+ protected:
+  PartsTest() {
+    ports.interfaces.push_back(
+        test::FakeInterface{u"x#vid_10c4&pid_ea60", Text(u"Bridge (COM:ttyMEM)")});
+    link.deviceDir = "/memory/";
+  }
+  ~PartsTest() override { link.ClosePort(); }
+
+  // Discovery opens the adapter, as the monitor's first tick does.
+  void OpenAdapter(int32_t model) {
+    const ProbeResult opened = StepLink(link, ports, model, kNoAdapterPort, false);
+    ASSERT_EQ(opened.outcome, ProbeOutcome::AdapterOpened);
+    ASSERT_EQ(opened.state, kDeviceSilent);
+    ASSERT_EQ(fuzz::MemoryPortEvents().back().arg, protocol::BaudRate(model));
+  }
+
+  Script script;
+  test::FakePortPlatform ports;
+  SerialLink link;
+};
+
+// ---- link probe
+
+TEST_F(PartsTest, AnswerAcceptedReadsTheVersion) {
+  script.Data({0xD4, 0xBD, 0xFF})                               // probe, other first byte
+      .Data({0xD7, 0x00, 0x01, 0xC2, 0x00, 0x00, 0x07, 0x00})   // version query
+      .Data({0xD4, 0xD6, 0x00});                                // probe in state 2
+  script.Start();
+  OpenAdapter(kModel2);
+
+  const ProbeResult first = StepLink(link, ports, kModel2, kDeviceSilent, false);
+  EXPECT_EQ(first.outcome, ProbeOutcome::VersionRead);
+  EXPECT_EQ(first.state, kDeviceReady);
+  ASSERT_TRUE(first.versionRead);
+  EXPECT_EQ(protocol::FormatVersion(kModel2, first.version.data()), u"P2.00.07");
+  EXPECT_TRUE(SetsLinkState(first.outcome));
+
+  // Ready, no refresh asked: only the probe goes out.
+  const ProbeResult again = StepLink(link, ports, kModel2, kDeviceReady, false);
+  EXPECT_EQ(again.outcome, ProbeOutcome::DeviceStillReady);
+  EXPECT_FALSE(again.versionRead);
+  EXPECT_FALSE(SetsLinkState(again.outcome));
+  EXPECT_EQ(WritesOf(protocol::kVersionQuery), 1u);
+}
+
+TEST_F(PartsTest, UnacceptedAnswersKeepStateOne) {
+  const struct {
+    const char* what;
+    int32_t model;
+    Script tick;  // the probe's echo and what follows it
+  } cases[] = {
+      {"silent model 1", kModel1, Script().Data({0xD5}).Pause()},
+      {"silent model 2", kModel2, Script().Data({0xD4}).Pause()},
+      {"wrong byte model 1", kModel1, Script().Data({0xD5, 0x27})},
+      {"wrong first byte model 2", kModel2, Script().Data({0xD4, 0xD7, 0x00})},
+      {"model 2 answer cut short", kModel2, Script().Data({0xD4, 0xD6}).Pause()},
+      {"late model 1", kModel1, Script().Data({0xD5}).Late(250, {0x26})},
+      {"late model 2", kModel2, Script().Data({0xD4}).Late(300, {0xD6, 0x00})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    link.ClosePort();
+    script = c.tick;
+    script.Repeat(2).Start();
+    OpenAdapter(c.model);
+    for (int i = 0; i < 2; ++i) {
+      // Ticks come 500 ms apart, so a late answer is purged before the next
+      // probe rather than taken for its answer.
+      SleepMs(protocol::kMonitorPeriodMs);
+      const ProbeResult r = StepLink(link, ports, c.model, kDeviceSilent, false);
+      EXPECT_EQ(r.state, kDeviceSilent);
+      EXPECT_EQ(r.outcome, ProbeOutcome::DeviceSilent);
+      EXPECT_TRUE(SetsLinkState(r.outcome));  // the lamps are repainted every time
+    }
+    EXPECT_NE(link.hPort, kInvalidPort);
+    EXPECT_EQ(WritesOf(protocol::kVersionQuery), 0u);
+  }
+}
+
+// ---- record transfer
+
+struct Progress final : TransferObserver {
+  void OnProgress(uint32_t percent) override { percents.push_back(percent); }
+  void KeepAlive() override { keptAliveAtMs.push_back(fuzz::VirtualNowMs()); }
+  std::vector<uint32_t> percents;
+  std::vector<uint64_t> keptAliveAtMs;
+};
+
+// Verdict reads of 2000 ms each, six of them: a verdict in the second read is
+// taken, none in twelve seconds ends the job.
+TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
+  const std::vector<Bytes> records = {MakeRecord(5, 0x01), MakeRecord(5, 0x02)};
+  script.Data({0xD6, 0xD7})                    // handshake: echo, reply
+      .Data(records[0]).Late(2500, {0x11})     // first verdict in the second read
+      .Data(records[1]);                       // then silence
+  script.Start();
+  OpenAdapter(kModel2);
+  auto image = std::make_unique<UpdateImage>();
+  const Bytes bytes = JoinRecords(records);
+  std::copy(bytes.begin(), bytes.end(), image->bytes);
+  image->count = static_cast<uint32_t>(bytes.size());
+  Progress progress;
+
+  const UpdateResult result = RunUpdate(link, kModel2, *image, progress);
+
+  EXPECT_EQ(result, UpdateResult::NoVerdict);
+  EXPECT_EQ(ToUtf8(UpdateMessage(result)), "Update Error: No reply from device!");
+  EXPECT_FALSE(IsRefusal(result));
+  ASSERT_EQ(progress.keptAliveAtMs.size(), 1u);
+  const uint64_t waitedMs = fuzz::VirtualNowMs() - progress.keptAliveAtMs[0];
+  EXPECT_GE(waitedMs, 6u * 2000u);
+  EXPECT_LT(waitedMs, 6u * 2000u + 5000u);
+  EXPECT_EQ(progress.percents, std::vector<uint32_t>{50});
+}
+
+}  // namespace
+}  // namespace quorvel
