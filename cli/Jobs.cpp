@@ -191,7 +191,8 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
       if (stop()) return report.End(Outcome::Interrupted, "Interrupted while waiting for the device");
       return report.End(Outcome::NoDevice,
                         ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter
-                                                                     : UpdateResult::NoDevice)));
+                                                                     : UpdateResult::NoDevice)) +
+                            " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
     }
     report.SetVersion(model, version);
     if (stop()) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -278,8 +279,16 @@ int Refuse(const Options& o, const std::string& port, Outcome outcome, const std
 // sent anywhere; adapters found but held elsewhere are passed over, as the
 // window's discovery passes over them. Nonzero: the exit status.
 int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& ports) {
+  // A port named twice (ttyUSB0 and /dev/ttyUSB0, or through a link) is
+  // flashed once.
+  std::vector<std::string> seen;
   for (const std::string& port : o.ports) {
-    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    std::error_code ec;
+    const std::string real = std::filesystem::weakly_canonical(port, ec).string();
+    const std::string& key = ec ? port : real;
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    ports.push_back(port);
   }
   int refused = 0;
   for (const std::string& port : ports) {
