@@ -237,8 +237,8 @@ void Reap(Job& job, Display& display) {
     job.ended = true;
     job.status = job.last.status;
     display.Show(job);
-  } else if (status != job.status) {
-    job.status = std::max(job.status, status);
+  } else {
+    job.status = std::max(job.status, status);  // they agree unless the job crashed at its end
   }
 }
 
