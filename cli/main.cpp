@@ -293,7 +293,7 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
   int refused = 0;
   for (const std::string& port : ports) {
     const std::string problem = PortProblem(port);
-    if (!problem.empty()) refused = Refuse(o, port, Outcome::NoDevice, problem);
+    if (!problem.empty()) refused = Refuse(o, port, Outcome::NoDevice, "USB Connection Error! " + problem);
   }
   if (refused != 0) return refused;
   if (!ports.empty() && !o.all) return 0;
@@ -320,7 +320,7 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
     }
     return 0;
   }
-  if (!held.empty()) return Refuse(o, "", Outcome::NoDevice, held.front());
+  if (!held.empty()) return Refuse(o, "", Outcome::NoDevice, "USB Connection Error! " + held.front());
   std::string message = "USB Connection Error! No adapter found (USB 10c4:ea60 or 10c8:ea61)";
   if (!error.empty()) message += ": " + error;
   message += "; see quorvel-flash list, or name the port with --port";
