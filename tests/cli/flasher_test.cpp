@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +39,8 @@ std::string Sample(const char* name) { return (kSamples / name).string(); }
 // quorvel-flash running; its output is read line by line as it comes.
 class Flash {
  public:
-  explicit Flash(const std::vector<std::string>& args) {
+  // `prefix`: a command that runs the program (such as one changing the user).
+  explicit Flash(const std::vector<std::string>& args, std::vector<std::string> prefix = {}) {
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) std::abort();
@@ -46,7 +48,9 @@ class Flash {
     if (m_pid == 0) {
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>(QUORVEL_FLASH_PATH)};
+      prefix.push_back(QUORVEL_FLASH_PATH);
+      std::vector<char*> argv;
+      for (const std::string& a : prefix) argv.push_back(const_cast<char*>(a.c_str()));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
@@ -272,14 +276,30 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
   }
 }
 
-TEST(Flasher, RefusesAPortThatAnotherProgramHolds) {
+TEST(Flasher, SaysWhyItCannotTakeAPort) {
   Adapter a;
+  const std::vector<std::string> info{"info", "--model", "olmar", "--port", a.line.SlavePath()};
   const PortHandle held = PortOpen(a.line.SlavePath(), 19200);
   ASSERT_NE(held, kInvalidPort);
-  Flash flash({"info", "--model", "olmar", "--port", a.line.SlavePath()});
-  EXPECT_EQ(flash.Wait(), 3);
-  EXPECT_NE(flash.Output().find("held by another program"), std::string::npos) << flash.Output();
+  Flash heldElsewhere(info);
+  EXPECT_EQ(heldElsewhere.Wait(), 3);
+  EXPECT_NE(heldElsewhere.Output().find("held by another program"), std::string::npos)
+      << heldElsewhere.Output();
   PortClose(held);
+
+  // Root opens any port: the program then runs as an unprivileged user.
+  std::vector<std::string> prefix;
+  if (geteuid() == 0) prefix = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+  else ASSERT_EQ(chmod(a.line.SlavePath().c_str(), 0), 0);
+  Flash notPermitted(info, prefix);
+  const int status = notPermitted.Wait();
+  if (status == 126 || status == 127) GTEST_SKIP() << "cannot run the program as nobody here";
+  EXPECT_EQ(status, 3);
+  EXPECT_NE(notPermitted.Output().find("permission denied. Install the package's udev rule"),
+            std::string::npos)
+      << notPermitted.Output();
+  EXPECT_NE(notPermitted.Output().find("dialout"), std::string::npos);
+  EXPECT_EQ(a.line.ReceivedCount(), 0u);
 }
 
 TEST(Flasher, InterruptStopsBetweenRecordsAndFreesThePort) {
