@@ -97,6 +97,9 @@ enum class OutputMode { Bars, Lines, Json };
 // events in `mode` and a summary, and returns the largest exit status.
 int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode);
 
+// True when standard output is a terminal that can draw the bars.
+bool OutputIsTerminal();
+
 // Set from SIGINT and SIGTERM once the handlers are installed.
 bool StopRequested();
 void InstallStopHandlers();

@@ -6,14 +6,11 @@
 //   quorvel-flash info --model olmar --port ttyUSB0
 //   quorvel-flash update --model olmar --port ttyUSB0 --port ttyUSB1 firmware.pkc
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -251,11 +248,7 @@ int CommandCheck(const Options& o) {
 
 OutputMode ModeFor(const Options& o) {
   if (o.json) return OutputMode::Json;
-  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): no threads here
-  if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
-    return OutputMode::Bars;
-  }
-  return OutputMode::Lines;
+  return OutputIsTerminal() ? OutputMode::Bars : OutputMode::Lines;
 }
 
 // A refusal before any job has started: in --json as a result line of its

@@ -1,4 +1,4 @@
-// Running one job per port at once: a process per port, whose events come
+// Running one job per port at once on POSIX systems: a process per port, whose events come
 // back through a pipe, one line each; the program shows them as one bar per
 // port on a terminal, as lines tagged with the port otherwise, or as JSON.
 // Ctrl+C and SIGTERM are passed on to every job, which stops between
@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/Flash.h"
@@ -262,6 +263,11 @@ void PrintSummary(const std::vector<Job>& jobs) {
 }
 
 }  // namespace
+
+bool OutputIsTerminal() {
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): before any thread
+  return isatty(STDOUT_FILENO) != 0 && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
 
 bool StopRequested() { return g_stop != 0; }
 
