@@ -105,16 +105,18 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
     }
   };
 
-  // The monitor stays stopped after these two refusals; a model selection
-  // starts it again.
+  // The monitor restarts after these two refusals as after every other end,
+  // so the lamps follow the port again (a purge fails on a port that is gone).
   if (!m_link.PurgePort()) {
     ShowJobEnd(UpdateResult::PurgeFailed);
+    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
     endJob();
     return;
   }
   LockedFile heldFile;
   if (!heldFile.Open(path)) {
     ShowJobEnd(UpdateResult::FileHoldFailed);
+    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
     endJob();
     return;
   }
