@@ -83,6 +83,12 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   if (m_linkState != kDeviceReady) return;
 
   const Text path = ChooseUpdateFile(model);
+  // "All Files" lets any name through; a file named for the other model
+  // is refused before it is read, let alone sent.
+  if (IsOtherModelsFile(path, model)) {
+    m_wnd->MessageBox(OtherModelsFileMessage(model), MbIcon::Stop);
+    return;
+  }
   // The image belongs to this job alone; it is too big for the stack.
   const auto image = std::make_unique<UpdateImage>();
   const ImageLoadResult loaded = LoadUpdateImage(path, *image);

@@ -96,9 +96,11 @@ class UpdateJobTest : public testing::Test {
     dlg->m_linkState = 2;
   }
 
-  // Writes the image as an update file and queues it for the file dialog.
+  // Writes the image as an update file of the selected model and queues it
+  // for the file dialog.
   void PickImage(const Bytes& image) {
-    heldPath = FromUtf8(dir.WriteFile("image.pkc", HexText(image)).string());
+    const char* name = dlg->m_model == 1 ? "image.kyc" : "image.pkc";
+    heldPath = FromUtf8(dir.WriteFile(name, HexText(image)).string());
     ws.filesToPick.push_back(heldPath);
   }
 
