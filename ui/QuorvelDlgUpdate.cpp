@@ -63,6 +63,8 @@ void CQuorvelDlg::LockControlsForJob(bool locked) {
   m_wnd->EnableDlgItem(IDC_UPDATE, !locked);
   m_wnd->EnableDlgItem(IDC_MODEL1_RADIO, !locked);
   m_wnd->EnableDlgItem(IDC_MODEL2_RADIO, !locked);
+  // The menu's own loop would hold the job up while it is open.
+  m_wnd->EnableSystemMenu(!locked);
 }
 
 void CQuorvelDlg::ShowJobEnd(UpdateResult result) {

@@ -79,6 +79,7 @@ class UpdateJobTest : public testing::Test {
       v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
                           w.IsEnabled(IDC_MODEL2_RADIO);
       v.jobRunning = dlg->m_jobRunning;
+      v.systemMenuEnabled = w.systemMenuEnabled;
       v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
       pumps.push_back(v);
     };
@@ -163,6 +164,7 @@ class UpdateJobTest : public testing::Test {
     bool controlsEnabled;
     bool jobRunning;
     bool fileHeld;
+    bool systemMenuEnabled;
   };
 
   sim::SimulatedLine line;
@@ -215,7 +217,9 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
     EXPECT_FALSE(p.controlsEnabled);
     EXPECT_TRUE(p.jobRunning);
     EXPECT_TRUE(p.fileHeld);
+    EXPECT_FALSE(p.systemMenuEnabled);
   }
+  EXPECT_TRUE(w.systemMenuEnabled);
 }
 
 TEST_F(UpdateJobTest, OneRecordShowsHundredPercentOnceThenSuccess) {
@@ -473,6 +477,7 @@ TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
     dlg->OnCommand(IDC_UPDATE);
     dlg->OnCommand(IDC_MODEL1_RADIO);
     dlg->OnCommand(IDC_MODEL2_RADIO);
+    w.SysCommand(IDM_ABOUTBOX);  // the About box would hold the job up
   });
   RunJob();
 
@@ -481,6 +486,10 @@ TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
   EXPECT_EQ(dlg->m_model, 2);
   EXPECT_EQ(device->ReceivedRecords().size(), 3u);
   EXPECT_EQ(ws.filesToPick.size(), 1u);
+  EXPECT_TRUE(ws.modalRuns.empty());
+  // After the job the About box opens again.
+  w.SysCommand(IDM_ABOUTBOX);
+  EXPECT_EQ(ws.modalRuns, std::vector<int>{IDD_ABOUTBOX});
 }
 
 TEST_F(UpdateJobTest, CloseRequestEndsTheDialogAfterTheJob) {
