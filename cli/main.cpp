@@ -67,7 +67,8 @@ constexpr char kUsage[] =
     "    2  bad usage (unknown command, option or model)\n"
     "    3  no adapter or device: no adapter found, port missing, held by another\n"
     "       program or not permitted, device silent\n"
-    "    4  file refused: missing, unreadable, not a valid update file, empty\n"
+    "    4  file refused: missing, unreadable, not a valid update file, empty,\n"
+    "       or named for the other model (.kyc for BRENIX, .pkc for OLMAR I)\n"
     "    5  handshake failed (Update Error: TX=0xD6/0xD7, TX Timeover!)\n"
     "    6  transfer failed (Update Error: Data transfer error!)\n"
     "    7  CRC error reported by the device (Update Error: Data transfer crc error!)\n"
@@ -206,6 +207,10 @@ int CommandList(const Options& o) {
 int LoadFile(const Options& o, UpdateImage& image) {
   if (o.files.size() != 1) return UsageError("give exactly one update file");
   const Text path = FromUtf8(o.files[0]);
+  if (IsOtherModelsFile(path, o.model)) {
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(OtherModelsFileMessage(o.model)).c_str());
+    return static_cast<int>(Outcome::FileRefused);
+  }
   ImageLoadResult loaded = LoadUpdateImage(path, image);
   if (loaded != ImageLoadResult::Loaded) {
     std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(UpdateMessage(loaded)).c_str());
@@ -335,6 +340,9 @@ int CommandUpdate(const Options& o) {
   // The file first: a refused file touches no port.
   const auto image = std::make_unique<UpdateImage>();
   if (o.files.size() != 1) return UsageError("give exactly one update file");
+  if (IsOtherModelsFile(FromUtf8(o.files[0]), o.model)) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(OtherModelsFileMessage(o.model)));
+  }
   const ImageLoadResult loaded = LoadUpdateImage(FromUtf8(o.files[0]), *image);
   if (loaded != ImageLoadResult::Loaded) {
     return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(loaded)));

@@ -233,6 +233,8 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"no file", {"--model", "olmar", "--port", "PORT"}, nullptr, 2, "exactly one update file", true},
       {"missing file", {"--port", "PORT", "--model", "olmar", "/nonexistent.pkc"}, nullptr, 4, "Fail to open the file!", true},
       {"invalid file", {"--port", "PORT", "--model", "olmar", invalid}, nullptr, 4, "Not a valid upgrade file!", true},
+      {"other model's file", {"--port", "PORT", "--model", "olmar", Sample("brenix-demo.kyc")}, nullptr, 4,
+       "This file is for BRENIX, not for OLMAR I!", true},
       {"empty file", {"--port", "PORT", "--model", "olmar", empty}, nullptr, 4, "The file is empty!", true},
       {"missing port", {"--model", "olmar", "--port", "ttyNOSUCH9", "FILE"}, nullptr, 3,
        "/dev/ttyNOSUCH9: no such serial port", true},
