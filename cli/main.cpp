@@ -226,7 +226,8 @@ int CommandCheck(const Options& o) {
   if (const int status = LoadFile(o, *image); status != 0) return status;
   LockedFile held;
   if (!held.Open(FromUtf8(o.files[0]))) {
-    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), "读取文件失败!");
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(),
+                 ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)).c_str());
     return static_cast<int>(Outcome::FileRefused);
   }
   uint32_t records = 0;
@@ -350,7 +351,7 @@ int CommandUpdate(const Options& o) {
   // Held for the whole run, as the window program holds it for its job.
   LockedFile held;
   if (!held.Open(FromUtf8(o.files[0]))) {
-    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": 读取文件失败!");
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)));
   }
   const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
   std::vector<std::string> ports;
