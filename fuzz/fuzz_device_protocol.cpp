@@ -205,6 +205,7 @@ class Model {
       out.box = true;
       out.text = Msg(UpdateResult::PurgeFailed);
       out.icon = MbIcon::Stop;
+      out.timerRunning = true;  // the monitor restarts after the refusal
       return out;
     }
     Text error;

@@ -16,7 +16,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
   exit 2
 fi
 
-sources='/(app|ui|serial|link|update|sim)/'
+sources='/(app|ui|serial|link|update|sim|cli)/'
 echo "== clang-tidy"
 run-clang-tidy -p "$build" -j "$(nproc)" -quiet "$here$sources" > "$build/clang-tidy.log" 2>&1 || {
   grep -E "(warning|error):" "$build/clang-tidy.log" >&2 || tail -50 "$build/clang-tidy.log" >&2
@@ -26,5 +26,5 @@ echo "clang-tidy: no findings"
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
-  --error-exitcode=1 --suppress=missingIncludeSystem -I . app ui serial link update sim
+  --error-exitcode=1 --suppress=missingIncludeSystem -I . app ui serial link update sim cli
 echo "cppcheck: no findings"

@@ -50,6 +50,9 @@ bool CQuorvelDlg::OnInitDialog() {
 
 void CQuorvelDlg::OnSysCommand(unsigned nID, long lParam) {
   if (((nID & 0xFFF0u) & 0xFFFFu) == IDM_ABOUTBOX) {
+    // A modal box would hold a job up until it is closed; one asked for
+    // during a job (a command already queued) is dropped.
+    if (m_jobRunning) return;
     CAboutDlg about(GetWindowSystem(), this);
     about.DoModal();
   } else {

@@ -84,7 +84,8 @@ class CQuorvelDlg : public CDialogEx {
   // Where the machine's files, devices and ports are.
   Environment m_env;
   // True while an update job holds the port (from the loaded file to its
-  // end): the Update button and the model buttons are disabled meanwhile.
+  // end): the Update button, the model buttons, the system menu and the
+  // About box are unavailable meanwhile.
   bool m_jobRunning = false;
   // A close request that arrived during a job; honoured when the job ends.
   bool m_closePending = false;

@@ -63,6 +63,8 @@ void CQuorvelDlg::LockControlsForJob(bool locked) {
   m_wnd->EnableDlgItem(IDC_UPDATE, !locked);
   m_wnd->EnableDlgItem(IDC_MODEL1_RADIO, !locked);
   m_wnd->EnableDlgItem(IDC_MODEL2_RADIO, !locked);
+  // The menu's own loop would hold the job up while it is open.
+  m_wnd->EnableSystemMenu(!locked);
 }
 
 void CQuorvelDlg::ShowJobEnd(UpdateResult result) {
@@ -83,6 +85,12 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   if (m_linkState != kDeviceReady) return;
 
   const Text path = ChooseUpdateFile(model);
+  // "All Files" lets any name through; a file named for the other model
+  // is refused before it is read, let alone sent.
+  if (IsOtherModelsFile(path, model)) {
+    m_wnd->MessageBox(OtherModelsFileMessage(model), MbIcon::Stop);
+    return;
+  }
   // The image belongs to this job alone; it is too big for the stack.
   const auto image = std::make_unique<UpdateImage>();
   const ImageLoadResult loaded = LoadUpdateImage(path, *image);
@@ -105,16 +113,18 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
     }
   };
 
-  // The monitor stays stopped after these two refusals; a model selection
-  // starts it again.
+  // The monitor restarts after these two refusals as after every other end,
+  // so the lamps follow the port again (a purge fails on a port that is gone).
   if (!m_link.PurgePort()) {
     ShowJobEnd(UpdateResult::PurgeFailed);
+    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
     endJob();
     return;
   }
   LockedFile heldFile;
   if (!heldFile.Open(path)) {
     ShowJobEnd(UpdateResult::FileHoldFailed);
+    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
     endJob();
     return;
   }

@@ -57,6 +57,9 @@ class Window {
   // Appends a separator and then an item that is delivered to
   // CDialogEx::OnSysCommand with `commandId`.
   virtual void AppendSystemMenuItem(unsigned commandId, const Text& text) = 0;
+  // While disabled, the system menu (the context menu on Linux) does not
+  // open; enabled at the start.
+  virtual void EnableSystemMenu(bool enable) = 0;
   virtual void SetIcon(IconHandle icon, bool big) = 0;
 
   // --- messages and timers

@@ -107,6 +107,7 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
     observer.OnProgress(Percent(confirmed, image.count));
     observer.KeepAlive();
     position = next;
+    if (position < image.count && observer.StopRequested()) return UpdateResult::Stopped;
   }
   return UpdateResult::Completed;
 }

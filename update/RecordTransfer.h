@@ -37,6 +37,7 @@ enum class UpdateResult {
   CrcError,            // the device refused a record (0x12)
   TooManyResends,      // four verdicts in a row other than 0x11 and 0x12
   NoVerdict,           // no verdict within six reads
+  Stopped,             // the observer asked to stop; no record was left half sent
 };
 
 // What the caller hears while records are sent. Every call comes on the
@@ -57,6 +58,10 @@ class TransferObserver {
   // when it is called. A default that does nothing suits callers without a
   // window.
   virtual void Idle() {}
+  // Between records, after KeepAlive: true ends the transfer (Stopped)
+  // before the next record or resend goes out. The window never stops; a
+  // command-line flasher stops on Ctrl+C.
+  virtual bool StopRequested() { return false; }
 };
 
 // The handshake of `model` (kModel2: 0xD6 until a reply; kModel1: the four
@@ -66,8 +71,8 @@ UpdateResult RunHandshake(SerialLink& link, int32_t model);
 // Sends the image's records, each followed by its echo and verdict; a record
 // is sent again after a verdict other than 0x11 and 0x12, at most four times
 // in all. The image must be a well-formed record chain (LoadUpdateImage
-// checks it). Completed, TransferError, CrcError, TooManyResends or
-// NoVerdict.
+// checks it). Completed, TransferError, CrcError, TooManyResends,
+// NoVerdict or Stopped.
 UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObserver& observer);
 
 // A whole transfer: purges the port, runs the handshake, sends the records.

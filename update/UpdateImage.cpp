@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 
+#include "link/Protocol.h"
 #include "update/LockedFile.h"
 #include "update/UpdateMessages.h"
 
@@ -59,6 +60,20 @@ bool IsWellFormedRecordChain(const UpdateImage& image) {
 }
 
 Text ImageLoadMessage(ImageLoadResult result) { return UpdateMessage(result); }
+
+Text UpdateFileExtension(int32_t model) { return model == protocol::kModel1 ? u".kyc" : u".pkc"; }
+
+bool IsOtherModelsFile(const Text& path, int32_t model) {
+  const Text other =
+      UpdateFileExtension(model == protocol::kModel1 ? protocol::kModel2 : protocol::kModel1);
+  if (path.size() < other.size()) return false;
+  for (size_t i = 0; i < other.size(); ++i) {
+    char16_t c = path[path.size() - other.size() + i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != other[i]) return false;
+  }
+  return true;
+}
 
 UpdateTextDecoder::UpdateTextDecoder(UpdateImage& image) : m_image(image) { m_image.count = 0; }
 

@@ -36,6 +36,15 @@ bool DecodeHexPair(const char16_t chars[2], uint8_t& byte);
 // length byte 0, low at most 253) that ends exactly at image.count.
 bool IsWellFormedRecordChain(const UpdateImage& image);
 
+// The extension of a model's update files: ".kyc" for kModel1, ".pkc" for
+// kModel2 (link/Protocol.h).
+Text UpdateFileExtension(int32_t model);
+
+// True when the file name in `path` ends in the other model's extension, in
+// any case: a file made for the other model, which must not be sent. Other
+// names are not judged.
+bool IsOtherModelsFile(const Text& path, int32_t model);
+
 // The message a failed load shows (the table of update/UpdateMessages.h).
 Text ImageLoadMessage(ImageLoadResult result);
 

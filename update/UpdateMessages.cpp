@@ -1,5 +1,7 @@
 #include "update/UpdateMessages.h"
 
+#include "link/Protocol.h"
+
 namespace quorvel {
 
 Text UpdateMessage(UpdateResult result) {
@@ -15,6 +17,7 @@ Text UpdateMessage(UpdateResult result) {
     case UpdateResult::CrcError: return u"Update Error: Data transfer crc error!";
     case UpdateResult::TooManyResends: return u"Update Error: repeat Data transfer over four time!";
     case UpdateResult::NoVerdict: return u"Update Error: No reply from device!";
+    case UpdateResult::Stopped: return u"Update stopped between two records.";
   }
   return {};
 }
@@ -27,6 +30,12 @@ Text UpdateMessage(ImageLoadResult result) {
     case ImageLoadResult::Loaded: break;
   }
   return {};
+}
+
+Text OtherModelsFileMessage(int32_t model) {
+  const bool one = model == protocol::kModel1;
+  return Text(u"This file is for ") + (one ? u"OLMAR I" : u"BRENIX") + u", not for " +
+         (one ? u"BRENIX" : u"OLMAR I") + u"!";
 }
 
 bool IsRefusal(UpdateResult result) {

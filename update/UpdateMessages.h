@@ -17,6 +17,10 @@ Text UpdateMessage(UpdateResult result);
 // Loaded.
 Text UpdateMessage(ImageLoadResult result);
 
+// The refusal of a file whose name ends in the other model's extension,
+// naming the model selected ("This file is for BRENIX, not for OLMAR I!").
+Text OtherModelsFileMessage(int32_t model);
+
 // True for the refusals before anything is sent to the device: the window
 // shows them with the stop icon, the failures after with none.
 bool IsRefusal(UpdateResult result);

@@ -189,5 +189,31 @@ TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
   EXPECT_EQ(progress.percents, std::vector<uint32_t>{50});
 }
 
+// A stop asked for between records ends the transfer before the next record
+// goes out: the record under way is never cut.
+TEST_F(PartsTest, StopBetweenRecordsSendsNoFurtherRecord) {
+  const std::vector<Bytes> records = {MakeRecord(5, 0x01), MakeRecord(5, 0x02), MakeRecord(5, 0x03)};
+  script.Data({0xD6, 0xD7}).Data(records[0]).Data({0x11});
+  script.Start();
+  OpenAdapter(kModel2);
+  auto image = std::make_unique<UpdateImage>();
+  const Bytes bytes = JoinRecords(records);
+  std::copy(bytes.begin(), bytes.end(), image->bytes);
+  image->count = static_cast<uint32_t>(bytes.size());
+  struct Stopping final : TransferObserver {
+    void OnProgress(uint32_t percent) override { percents.push_back(percent); }
+    bool StopRequested() override { return true; }
+    std::vector<uint32_t> percents;
+  } stopping;
+
+  EXPECT_EQ(RunUpdate(link, kModel2, *image, stopping), UpdateResult::Stopped);
+  EXPECT_EQ(stopping.percents, std::vector<uint32_t>{33});
+  size_t recordWrites = 0;
+  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
+    if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
+  }
+  EXPECT_EQ(recordWrites, 1u);
+}
+
 }  // namespace
 }  // namespace quorvel

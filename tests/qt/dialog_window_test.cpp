@@ -276,6 +276,27 @@ TEST_F(DialogWindowTest, ContextMenuOffersTheAppendedItemsAsSystemCommands) {
   EXPECT_EQ(dlg.sysCommands, std::vector<unsigned>{16});
 }
 
+TEST_F(DialogWindowTest, DisabledSystemMenuDoesNotOpen) {
+  RecordingDialog dlg(ws);
+  dlg.onInit = [](RecordingDialog& d) {
+    d.GetWindow()->AppendSystemMenuItem(16, u"About Update Routine(&A)...");
+    d.GetWindow()->EnableSystemMenu(false);
+    return true;
+  };
+  QStringList offered;
+  RunModalWith(dlg, [&](QtDialogWindow& w) {
+    // Were a menu to open, its item would be chosen.
+    ChooseFirstMenuItemWhenShown(&w, offered);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&w, &click);
+    SendKey(w.focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    w.EndDialog(kEndedByTest);
+  });
+  EXPECT_TRUE(offered.isEmpty());
+  EXPECT_TRUE(dlg.sysCommands.empty());
+}
+
 TEST_F(DialogWindowTest, TimerTicksRestartWithANewPeriodAndStop) {
   RecordingDialog dlg(ws);
   qint64 restartedAt = 0;

@@ -75,6 +75,7 @@ class HeadlessWindow : public Window {
   std::map<int, bool> enabled;                      // absent = enabled
   std::optional<int> checkedRadio;
   std::vector<std::pair<unsigned, Text>> systemMenu;
+  bool systemMenuEnabled = true;
   std::vector<MessageBoxRecord> messageBoxes;
   std::map<unsigned, uint32_t> timers;              // running timers and periods
   std::vector<TimerEvent> timerLog;
@@ -103,6 +104,7 @@ class HeadlessWindow : public Window {
   void EnableDlgItem(int id, bool enable) override { enabled[id] = enable; }
   Rect GetDlgItemClientRect(int id) override { return ControlRect(id); }
   void AppendSystemMenuItem(unsigned commandId, const Text& text) override;
+  void EnableSystemMenu(bool enable) override { systemMenuEnabled = enable; }
   void SetIcon(IconHandle, bool) override {}
   int MessageBox(const Text& text, MbIcon icon) override;
   void SetTimer(unsigned id, uint32_t periodMs) override;

@@ -81,6 +81,7 @@ class UpdateJobTest : public testing::Test {
       v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
                           w.IsEnabled(IDC_MODEL2_RADIO);
       v.jobRunning = dlg->m_jobRunning;
+      v.systemMenuEnabled = w.systemMenuEnabled;
       v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
       pumps.push_back(v);
     };
@@ -98,9 +99,11 @@ class UpdateJobTest : public testing::Test {
     dlg->m_linkState = 2;
   }
 
-  // Writes the image as an update file and queues it for the file dialog.
+  // Writes the image as an update file of the selected model and queues it
+  // for the file dialog.
   void PickImage(const Bytes& image) {
-    heldPath = FromUtf8(dir.WriteFile("image.pkc", HexText(image)).string());
+    const char* name = dlg->m_model == 1 ? "image.kyc" : "image.pkc";
+    heldPath = FromUtf8(dir.WriteFile(name, HexText(image)).string());
     ws.filesToPick.push_back(heldPath);
   }
 
@@ -136,7 +139,7 @@ class UpdateJobTest : public testing::Test {
     ASSERT_EQ(w.messageBoxes.size(), 1u);
     EXPECT_EQ(w.messageBoxes[0].text, u"读取文件失败!");
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
-    EXPECT_EQ(w.timers.count(1), 0u);
+    EXPECT_EQ(w.timers.count(1), 1u);  // the monitor restarts
     EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
     EXPECT_TRUE(line.Received().empty());
@@ -175,6 +178,7 @@ class UpdateJobTest : public testing::Test {
     bool controlsEnabled;
     bool jobRunning;
     bool fileHeld;
+    bool systemMenuEnabled;
   };
 
   sim::SimulatedLine line;
@@ -227,7 +231,9 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
     EXPECT_FALSE(p.controlsEnabled);
     EXPECT_TRUE(p.jobRunning);
     EXPECT_TRUE(p.fileHeld);
+    EXPECT_FALSE(p.systemMenuEnabled);
   }
+  EXPECT_TRUE(w.systemMenuEnabled);
 }
 
 TEST_F(UpdateJobTest, OneRecordShowsHundredPercentOnceThenSuccess) {
@@ -491,6 +497,7 @@ TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
     dlg->OnCommand(IDC_UPDATE);
     dlg->OnCommand(IDC_MODEL1_RADIO);
     dlg->OnCommand(IDC_MODEL2_RADIO);
+    w.SysCommand(IDM_ABOUTBOX);  // the About box would hold the job up
   });
   RunJob();
 
@@ -499,6 +506,10 @@ TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
   EXPECT_EQ(dlg->m_model, 2);
   EXPECT_EQ(device->ReceivedRecords().size(), 3u);
   EXPECT_EQ(ws.filesToPick.size(), 1u);
+  EXPECT_TRUE(ws.modalRuns.empty());
+  // After the job the About box opens again.
+  w.SysCommand(IDM_ABOUTBOX);
+  EXPECT_EQ(ws.modalRuns, std::vector<int>{IDD_ABOUTBOX});
 }
 
 TEST_F(UpdateJobTest, CloseRequestEndsTheDialogAfterTheJob) {

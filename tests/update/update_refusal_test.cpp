@@ -100,10 +100,10 @@ TEST_F(UpdateRefusalTest, LoadFailuresShowTheirMessageAndChangeNothing) {
   };
   const Case cases[] = {
       {"cancelled", u"", u"Fail to open the file!"},
-      {"missing", FromUtf8((dir.Path() / "gone.pkc").string()), u"Fail to open the file!"},
-      {"lower case", File("lower.pkc", "0003c0ffee"), u"Not a valid upgrade file!"},
-      {"broken chain", File("chain.pkc", "0009C0FFEE"), u"Not a valid upgrade file!"},
-      {"empty", File("empty.pkc", "\r\n"), u"The file is empty!"},
+      {"missing", FromUtf8((dir.Path() / "gone.img").string()), u"Fail to open the file!"},
+      {"lower case", File("lower.img", "0003c0ffee"), u"Not a valid upgrade file!"},
+      {"broken chain", File("chain.img", "0009C0FFEE"), u"Not a valid upgrade file!"},
+      {"empty", File("empty.img", "\r\n"), u"The file is empty!"},
   };
   for (int32_t model : {1, 2}) {
     for (const Case& c : cases) {
@@ -120,22 +120,57 @@ TEST_F(UpdateRefusalTest, LoadFailuresShowTheirMessageAndChangeNothing) {
   }
 }
 
+// "All Files" lets a file of the other model through the file dialog: its
+// name refuses it before it is read, whatever its case; other names load.
+TEST_F(UpdateRefusalTest, FileOfTheOtherModelIsRefusedByItsName) {
+  struct Case {
+    int32_t model;
+    const char* name;
+    const char16_t* message;  // null: the file loads and the job goes on
+  };
+  const Case cases[] = {
+      {2, "a.kyc", u"This file is for BRENIX, not for OLMAR I!"},
+      {2, "b.KyC", u"This file is for BRENIX, not for OLMAR I!"},
+      {1, "c.PKC", u"This file is for OLMAR I, not for BRENIX!"},
+      {1, "d.kyc", nullptr},
+      {1, "e.kyc.bak", nullptr},
+      {2, "kyc", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ready(c.model);
+    ws.filesToPick.push_back(File(c.name, "0003C0FFEE"));
+    w.messageBoxes.clear();
+    w.Click(IDC_UPDATE);
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    if (c.message != nullptr) {
+      EXPECT_EQ(w.messageBoxes[0].text, c.message);
+      EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+      ExpectNothingBeyondTheLoad();
+    } else {
+      // Loaded; the job then finds no port to purge.
+      EXPECT_EQ(w.messageBoxes[0].text, u"串口缓存清空失败!");
+    }
+  }
+}
+
 // With no port open (the monitor closed it while the file dialog was up) the
-// purge fails: the monitor stays stopped, the status field is cleared.
-TEST_F(UpdateRefusalTest, PurgeFailureLeavesTheMonitorStopped) {
+// purge fails: the monitor restarts, the status field is cleared.
+TEST_F(UpdateRefusalTest, PurgeFailureRestartsTheMonitor) {
   for (int32_t model : {1, 2}) {
     SCOPED_TRACE(model);
     Ready(model);
     w.messageBoxes.clear();
     w.SetTimer(1, 500);
     w.texts[IDC_STATUS_EDIT] = u"old";
-    ws.filesToPick.push_back(File("ok.pkc", "0003C0FFEE"));
+    ws.filesToPick.push_back(File("ok.img", "0003C0FFEE"));
     w.Click(IDC_UPDATE);
     ASSERT_EQ(w.messageBoxes.size(), 1u);
     EXPECT_EQ(w.messageBoxes[0].text, u"串口缓存清空失败!");
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
-    EXPECT_EQ(w.timers.count(1), 0u);
-    EXPECT_FALSE(w.timerLog.back().set);
+    ASSERT_EQ(w.timers.count(1), 1u);
+    EXPECT_EQ(w.timers[1], 500u);
+    EXPECT_TRUE(w.timerLog.back().set);
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
     EXPECT_EQ(dlg->m_refreshVersion, 0);
     // The controls were locked for the job and are free again.
@@ -144,9 +179,6 @@ TEST_F(UpdateRefusalTest, PurgeFailureLeavesTheMonitorStopped) {
     EXPECT_EQ(w.enabled[IDC_MODEL2_RADIO], true);
     EXPECT_FALSE(dlg->m_jobRunning);
   }
-  // A model selection starts the monitor again.
-  w.Click(IDC_MODEL2_RADIO);
-  EXPECT_EQ(w.timers.count(1), 1u);
 }
 
 }  // namespace

@@ -449,12 +449,14 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
     event->ignore();
     return;
   }
+  // Taken, but no menu: its loop would hold up whatever the dialog is doing.
+  if (!m_systemMenuEnabled) return;
   ShowSystemMenu(event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
                                                              : mapToGlobal(QPoint(0, 0)));
 }
 
 void QtDialogWindow::ShowSystemMenu(const QPoint& globalPos) {
-  if (m_menuItems.empty()) return;
+  if (m_menuItems.empty() || !m_systemMenuEnabled) return;
   QMenu menu(this);
   for (const MenuItem& item : m_menuItems) {
     if (item.commandId == 0) menu.addSeparator();

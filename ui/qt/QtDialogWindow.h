@@ -45,6 +45,7 @@ class QtDialogWindow : public QDialog, public Window {
   void EnableDlgItem(int id, bool enable) override;
   Rect GetDlgItemClientRect(int id) override;
   void AppendSystemMenuItem(unsigned commandId, const Text& text) override;
+  void EnableSystemMenu(bool enable) override { m_systemMenuEnabled = enable; }
   void SetIcon(IconHandle icon, bool big) override;
   int MessageBox(const Text& text, MbIcon icon) override;
   void SetTimer(unsigned id, uint32_t periodMs) override;
@@ -100,6 +101,7 @@ class QtDialogWindow : public QDialog, public Window {
   BaseUnits m_units;
   std::vector<ControlEntry> m_controls;
   std::vector<MenuItem> m_menuItems;
+  bool m_systemMenuEnabled = true;
   std::map<unsigned, QTimer*> m_timers;
   // The painter of the paint in progress; null outside paintEvent.
   QPainter* m_painter = nullptr;

@@ -1,0 +1,113 @@
+// Events of a port's job: the line format between a job's process and the
+// program, and the --json form.
+
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "cli/Flash.h"
+
+namespace quorvel::cli {
+
+namespace {
+
+// Fields are separated by the unit separator; texts never hold it, nor a
+// line feed.
+constexpr char kSep = '\x1f';
+
+std::string Clean(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == kSep || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;  // UTF-8 passes through
+    }
+  }
+  return out + "\"";
+}
+
+namespace {
+
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+}  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Success: return "success";
+    case Outcome::Failed: return "failed";
+    case Outcome::Usage: return "usage";
+    case Outcome::NoDevice: return "no-device";
+    case Outcome::FileRefused: return "file-refused";
+    case Outcome::Handshake: return "handshake";
+    case Outcome::Transfer: return "transfer";
+    case Outcome::Crc: return "crc";
+    case Outcome::Repeats: return "repeats";
+    case Outcome::NoVerdict: return "no-verdict";
+    case Outcome::Interrupted: return "interrupted";
+  }
+  return "failed";
+}
+
+std::string EncodeEvent(const Event& e) {
+  std::string line = Clean(e.state);
+  line += kSep + std::to_string(e.progress);
+  line += kSep + std::to_string(e.bytes);
+  line += kSep + std::to_string(e.total);
+  line += kSep + Clean(e.version);
+  line += kSep + Clean(e.result);
+  line += kSep + std::to_string(e.status);
+  line += kSep + Clean(e.message);
+  return line + '\n';
+}
+
+bool DecodeEvent(const std::string& line, Event& e) {
+  std::vector<std::string> fields(1);
+  for (const char c : line) {
+    if (c == kSep) fields.emplace_back();
+    else if (c != '\n') fields.back() += c;
+  }
+  if (fields.size() != 8) return false;
+  e = Event{};
+  e.state = fields[0];
+  e.progress = static_cast<int>(std::strtol(fields[1].c_str(), nullptr, 10));
+  e.bytes = std::strtoull(fields[2].c_str(), nullptr, 10);
+  e.total = std::strtoull(fields[3].c_str(), nullptr, 10);
+  e.version = fields[4];
+  e.result = fields[5];
+  e.status = static_cast<int>(std::strtol(fields[6].c_str(), nullptr, 10));
+  e.message = fields[7];
+  return true;
+}
+
+std::string JsonLine(const std::string& port, const Event& e) {
+  std::string line = "{\"port\":" + JsonOrNull(port);
+  line += ",\"state\":" + JsonOrNull(e.state);
+  line += ",\"version\":" + JsonOrNull(e.version);
+  line += ",\"progress\":" + (e.progress < 0 ? std::string("null") : std::to_string(e.progress));
+  line += ",\"result\":" + JsonOrNull(e.result);
+  if (e.status >= 0) line += ",\"status\":" + std::to_string(e.status);
+  line += ",\"message\":" + JsonOrNull(e.message);
+  return line + "}";
+}
+
+}  // namespace quorvel::cli

@@ -1,0 +1,223 @@
+// The jobs of quorvel-flash on one port, in the port's own process: open the
+// named port, probe the device as the link monitor does, and run the
+// model's update through the record transfer, reporting each step.
+
+#include "cli/Jobs.h"
+
+#include <array>
+
+#include "link/AdapterDiscovery.h"
+#include "link/LinkProbe.h"
+#include "link/Protocol.h"
+#include "serial/PortLayer.h"
+#include "serial/SerialLink.h"
+#include "update/RecordTransfer.h"
+#include "update/UpdateMessages.h"
+
+namespace quorvel::cli {
+
+namespace {
+
+using Version = std::array<uint8_t, protocol::kVersionReplyLen>;
+
+constexpr char kTransferring[] = "Transferring..";
+constexpr char kSuccessful[] = "Updated successfully!";
+
+// The port's job: its events and its end.
+class Reporter {
+ public:
+  explicit Reporter(const EventSink& sink) : m_sink(sink) {}
+
+  void Step(const std::string& state, const std::string& message) {
+    Event e;
+    e.state = state;
+    e.message = message;
+    e.version = m_version;
+    m_sink(e);
+  }
+  void Progress(uint32_t percent, uint64_t total) {
+    Event e;
+    e.state = "transferring";
+    e.progress = static_cast<int>(percent);
+    e.bytes = total * percent / 100u;
+    e.total = total;
+    e.version = m_version;
+    e.message = std::string(kTransferring) + " " + std::to_string(percent) + "%";
+    m_sink(e);
+    m_progress = e.progress;
+    m_bytes = e.bytes;
+    m_total = e.total;
+  }
+  Outcome End(Outcome outcome, const std::string& message) {
+    Event e;
+    e.state = "done";
+    e.progress = m_progress;
+    e.version = m_version;
+    e.bytes = m_bytes;
+    e.total = m_total;
+    e.result = OutcomeName(outcome);
+    e.status = static_cast<int>(outcome);
+    e.message = message;
+    m_sink(e);
+    return outcome;
+  }
+  void SetVersion(int32_t model, const Version& version) {
+    m_version = ToUtf8(protocol::FormatVersion(model, version.data()));
+  }
+
+ private:
+  const EventSink& m_sink;
+  std::string m_version;
+  int m_progress = -1;
+  uint64_t m_bytes = 0;
+  uint64_t m_total = 0;
+};
+
+// Opens the port by its device path: the directory becomes the link's device
+// directory, the file name the port name.
+bool OpenPort(SerialLink& link, const std::string& path, int32_t model) {
+  const auto slash = path.rfind('/');
+  link.deviceDir = path.substr(0, slash + 1);
+  return OpenNamedPort(link, FromUtf8(path.substr(slash + 1)), model);
+}
+
+Outcome CannotOpen(Reporter& report, const std::string& path) {
+  std::string problem = PortProblem(path);
+  if (problem.empty()) problem = path + ": cannot open the port at the model's line settings";
+  return report.End(Outcome::NoDevice, "USB Connection Error! " + problem);
+}
+
+// Probes every monitor period until the device answers and its version has
+// been read, or waitMs have passed (one probe at least). A port that is lost
+// meanwhile (adapter pulled) is opened again, as the monitor would find it.
+LinkState WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
+                        const std::function<bool()>& stop, Version& version) {
+  const uint64_t deadline = MonotonicMs() + waitMs;
+  LinkState state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
+  for (;;) {
+    if (state == kNoAdapterPort) {
+      if (OpenPort(link, path, model)) state = kDeviceSilent;
+    }
+    if (state != kNoAdapterPort) {
+      const ProbeResult r = ProbeDevice(link, model, state, false);
+      state = r.state;
+      if (r.versionRead) version = r.version;
+      if (state == kDeviceReady) return state;
+    }
+    if (stop() || MonotonicMs() >= deadline) return state;
+    SleepMs(protocol::kMonitorPeriodMs);
+  }
+}
+
+const char* StateText(LinkState state) {
+  switch (state) {
+    case kNoAdapterPort: return "link state 0: the adapter's port is not open";
+    case kDeviceSilent: return "link state 1: the adapter's port is open, the device does not answer";
+    case kDeviceReady: return "link state 2: the device answers";
+  }
+  return "";
+}
+
+Outcome OutcomeOf(UpdateResult result) {
+  switch (result) {
+    case UpdateResult::Completed: return Outcome::Success;
+    case UpdateResult::NoAdapter:
+    case UpdateResult::NoDevice:
+    case UpdateResult::PurgeFailed: return Outcome::NoDevice;
+    case UpdateResult::FileHoldFailed: return Outcome::FileRefused;
+    case UpdateResult::HandshakeD6Timeout:
+    case UpdateResult::HandshakeD7Timeout: return Outcome::Handshake;
+    case UpdateResult::TransferError: return Outcome::Transfer;
+    case UpdateResult::CrcError: return Outcome::Crc;
+    case UpdateResult::TooManyResends: return Outcome::Repeats;
+    case UpdateResult::NoVerdict: return Outcome::NoVerdict;
+    case UpdateResult::Stopped: return Outcome::Interrupted;
+  }
+  return Outcome::Failed;
+}
+
+// The progress of a transfer, and Ctrl+C between records.
+class Progress final : public TransferObserver {
+ public:
+  Progress(Reporter& report, uint64_t total, const std::function<bool()>& stop)
+      : m_report(report), m_total(total), m_stop(stop) {}
+  void OnProgress(uint32_t percent) override { m_report.Progress(percent, m_total); }
+  bool StopRequested() override { return m_stop(); }
+
+ private:
+  Reporter& m_report;
+  const uint64_t m_total;
+  const std::function<bool()>& m_stop;
+};
+
+}  // namespace
+
+PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
+  return [model, waitMs](const std::string& path, const EventSink& sink,
+                         const std::function<bool()>& stop) {
+    Reporter report(sink);
+    SerialLink link;
+    report.Step("opening", "Opening the port");
+    if (!OpenPort(link, path, model)) return CannotOpen(report, path);
+    report.Step("waiting", "Probing the device");
+    Version version{};
+    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
+    link.ClosePort();
+    if (state == kDeviceReady) {
+      report.SetVersion(model, version);
+      return report.End(Outcome::Success, StateText(state));
+    }
+    if (stop()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
+    return report.End(Outcome::NoDevice,
+                      std::string(state == kNoAdapterPort ? "USB Connection Error! "
+                                                          : "DEVICE Connection Error! ") +
+                          StateText(state));
+  };
+}
+
+PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs) {
+  return [model, &image, waitMs](const std::string& path, const EventSink& sink,
+                                 const std::function<bool()>& stop) {
+    Reporter report(sink);
+    SerialLink link;
+    report.Step("opening", "Opening the port");
+    if (!OpenPort(link, path, model)) return CannotOpen(report, path);
+
+    report.Step("waiting", "Waiting for the device");
+    Version version{};
+    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
+    if (state != kDeviceReady) {
+      link.ClosePort();
+      if (stop()) return report.End(Outcome::Interrupted, "Interrupted while waiting for the device");
+      return report.End(Outcome::NoDevice,
+                        ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter
+                                                                     : UpdateResult::NoDevice)) +
+                            " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
+    }
+    report.SetVersion(model, version);
+    if (stop()) {
+      link.ClosePort();
+      return report.End(Outcome::Interrupted, "Interrupted before the update; nothing was sent");
+    }
+
+    report.Step("handshake", "Starting the update");
+    Progress progress(report, image.count, stop);
+    const UpdateResult result = RunUpdate(link, model, image, progress);
+    if (result != UpdateResult::Completed) {
+      link.ClosePort();
+      std::string message = ToUtf8(UpdateMessage(result));
+      if (result == UpdateResult::Stopped) message = "Interrupted: " + message + " The port is closed.";
+      return report.End(OutcomeOf(result), message);
+    }
+
+    // As the window does: a pause, then the version is read again; the
+    // device now reports the version the file carried.
+    SleepMs(protocol::kPauseAfterUpdateMs);
+    const ProbeResult after = ProbeDevice(link, model, kDeviceReady, true);
+    if (after.versionRead) report.SetVersion(model, after.version);
+    link.ClosePort();
+    return report.End(Outcome::Success, kSuccessful);
+  };
+}
+
+}  // namespace quorvel::cli

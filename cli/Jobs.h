@@ -1,0 +1,21 @@
+#pragma once
+// The jobs quorvel-flash runs on a port: reading the device's version
+// (info) and updating it (update), both through the link probe and the
+// record transfer that the window program uses.
+
+#include <cstdint>
+
+#include "cli/Flash.h"
+#include "update/UpdateImage.h"
+
+namespace quorvel::cli {
+
+// Probes the device as the link monitor does, until it answers or waitMs
+// have passed (at least one probe); reports the link state and the version.
+PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
+
+// Waits up to waitMs for the device to answer, then runs the model's update
+// job on `image` (which must outlive the task), then reads the version again.
+PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs);
+
+}  // namespace quorvel::cli

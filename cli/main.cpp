@@ -1,0 +1,375 @@
+// quorvel-flash: the window program's update jobs from the command line, for
+// scripts, remote logins and production lines; several devices at once.
+//
+//   quorvel-flash list
+//   quorvel-flash check --model olmar samples/olmar-demo.pkc
+//   quorvel-flash info --model olmar --port ttyUSB0
+//   quorvel-flash update --model olmar --port ttyUSB0 --port ttyUSB1 firmware.pkc
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Version.h"
+#include "cli/Flash.h"
+#include "cli/Jobs.h"
+#include "link/Protocol.h"
+#include "update/LockedFile.h"
+#include "update/UpdateImage.h"
+#include "update/UpdateMessages.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr uint32_t kDefaultUpdateWaitS = 30;
+constexpr uint32_t kMaxWaitS = 24 * 3600;
+
+constexpr char kUsage[] =
+    "Usage: quorvel-flash COMMAND [OPTIONS]\n"
+    "\n"
+    "Updates the firmware of BRENIX and OLMAR I devices through their USB-to-serial\n"
+    "adapter, as the window program does, on one or several ports at once.\n"
+    "\n"
+    "Commands:\n"
+    "  list                                  the serial ports, marking the adapters\n"
+    "  check  --model MODEL FILE             validate an update file; no port is touched\n"
+    "  info   --model MODEL [--port PORT]    probe the device, print its version\n"
+    "  update --model MODEL [--port PORT]... [--all] FILE\n"
+    "                                        wait for the device, then send FILE\n"
+    "\n"
+    "Options:\n"
+    "  -m, --model MODEL    brenix (1200 baud, .kyc files) or olmar (OLMAR I, 19200\n"
+    "                       baud, .pkc files)\n"
+    "  -p, --port PORT      a serial port: /dev/ttyUSB0 or ttyUSB0; give it several\n"
+    "                       times to update several devices at once. Without --port\n"
+    "                       and --all, the first adapter found is used.\n"
+    "  -a, --all            every adapter found (USB 10c4:ea60 and 10c8:ea61)\n"
+    "  -w, --wait SECONDS   how long to wait for the adapter and the device\n"
+    "                       (update: 30, info: 0, a single probe)\n"
+    "      --json           one JSON object a line: port, state, version, progress,\n"
+    "                       result, message\n"
+    "  -h, --help           this text\n"
+    "  -V, --version        the program's version\n"
+    "\n"
+    "Several ports run at once, each in a process of its own; the exit status is\n"
+    "the largest of theirs. Ctrl+C or SIGTERM stops every transfer after its\n"
+    "current record and closes the ports.\n"
+    "\n"
+    "Exit status:\n"
+    "    0  success\n"
+    "    1  other failure (ports cannot be listed, a job cannot start)\n"
+    "    2  bad usage (unknown command, option or model)\n"
+    "    3  no adapter or device: no adapter found, port missing, held by another\n"
+    "       program or not permitted, device silent\n"
+    "    4  file refused: missing, unreadable, not a valid update file, empty,\n"
+    "       or named for the other model (.kyc for BRENIX, .pkc for OLMAR I)\n"
+    "    5  handshake failed (Update Error: TX=0xD6/0xD7, TX Timeover!)\n"
+    "    6  transfer failed (Update Error: Data transfer error!)\n"
+    "    7  CRC error reported by the device (Update Error: Data transfer crc error!)\n"
+    "    8  a record refused four times (Update Error: repeat Data transfer over four time!)\n"
+    "    9  no verdict from the device (Update Error: No reply from device!)\n"
+    "  130  interrupted by Ctrl+C or SIGTERM\n";
+
+struct Options {
+  std::string command;
+  int32_t model = protocol::kModelNone;
+  std::vector<std::string> ports;
+  bool all = false;
+  bool json = false;
+  bool waitGiven = false;
+  uint32_t waitS = 0;
+  std::vector<std::string> files;
+};
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quorvel-flash: %s\nTry 'quorvel-flash --help'.\n", message.c_str());
+  return static_cast<int>(Outcome::Usage);
+}
+
+bool ParseModel(std::string name, int32_t& model) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name == "brenix") model = protocol::kModel1;
+  else if (name == "olmar" || name == "olmar-i" || name == "olmar i") model = protocol::kModel2;
+  else return false;
+  return true;
+}
+
+const char* ModelName(int32_t model) { return model == protocol::kModel1 ? "BRENIX" : "OLMAR I"; }
+
+// Returns -1 when the command line was taken, else the exit status.
+int Parse(int argc, char* argv[], Options& o) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasValue = false;
+    if (!optionsEnded && arg.starts_with("--") && arg.find('=') != std::string::npos) {
+      const auto equals = arg.find('=');
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
+      hasValue = true;
+    }
+    const auto takeValue = [&](std::string& out) {
+      if (hasValue) {
+        out = value;
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (o.command.empty()) o.command = arg;
+      else o.files.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "-V" || arg == "--version") {
+      std::printf("quorvel-flash %s\n", QUORVEL_VERSION);
+      return 0;
+    } else if (arg == "-m" || arg == "--model") {
+      std::string name;
+      if (!takeValue(name)) return UsageError("--model needs brenix or olmar");
+      if (!ParseModel(name, o.model)) {
+        return UsageError("unknown model '" + name + "': use brenix or olmar");
+      }
+    } else if (arg == "-p" || arg == "--port") {
+      std::string port;
+      if (!takeValue(port) || port.empty()) return UsageError("--port needs a port, such as ttyUSB0");
+      o.ports.push_back(PortDevicePath(port));
+    } else if (arg == "-a" || arg == "--all") {
+      o.all = true;
+    } else if (arg == "-w" || arg == "--wait") {
+      std::string text;
+      char* end = nullptr;
+      errno = 0;
+      if (!takeValue(text) || text.empty()) return UsageError("--wait needs a number of seconds");
+      const unsigned long s = std::strtoul(text.c_str(), &end, 10);
+      if (errno != 0 || *end != '\0' || text[0] == '-' || s > kMaxWaitS) {
+        return UsageError("--wait takes whole seconds from 0 to " + std::to_string(kMaxWaitS));
+      }
+      o.waitS = static_cast<uint32_t>(s);
+      o.waitGiven = true;
+    } else if (arg == "--json") {
+      o.json = true;
+    } else {
+      return UsageError("unknown option '" + arg + "'");
+    }
+  }
+  if (o.command.empty()) return UsageError("no command given: list, check, info or update");
+  return -1;
+}
+
+int CommandList(const Options& o) {
+  if (o.model != protocol::kModelNone || !o.ports.empty() || o.all || !o.files.empty()) {
+    return UsageError("list takes no model, port or file");
+  }
+  std::vector<ListedPort> ports;
+  std::string error;
+  if (!ListPorts(ports, error)) {
+    std::fprintf(stderr, "quorvel-flash: cannot list the serial ports: %s\n", error.c_str());
+    return static_cast<int>(Outcome::Failed);
+  }
+  size_t width = 0;
+  for (const ListedPort& p : ports) width = std::max(width, p.devicePath.size());
+  for (const ListedPort& p : ports) {
+    if (o.json) {
+      std::printf("{\"port\":%s,\"usb\":%s,\"serial\":%s,\"product\":%s,\"adapter\":%s}\n",
+                  JsonString(p.devicePath).c_str(),
+                  p.usbIds.empty() ? "null" : JsonString(p.usbIds).c_str(),
+                  p.serial.empty() ? "null" : JsonString(p.serial).c_str(),
+                  JsonString(p.product).c_str(), p.adapter ? "true" : "false");
+      continue;
+    }
+    std::string line = p.devicePath;
+    line.resize(width + 2, ' ');
+    std::string ids = p.usbIds.empty() ? "-" : p.usbIds;
+    ids.resize(11, ' ');
+    line += ids + (p.adapter ? "adapter  " : "         ") + p.product;
+    if (!p.serial.empty()) line += "  (serial " + p.serial + ")";
+    std::printf("%s\n", line.c_str());
+  }
+  if (ports.empty() && !o.json) std::fprintf(stderr, "No serial ports found.\n");
+  return 0;
+}
+
+// Loads and checks the file as an update does: the decoder, the record chain
+// and the size, then holding the file. Nonzero: the exit status, message shown.
+int LoadFile(const Options& o, UpdateImage& image) {
+  if (o.files.size() != 1) return UsageError("give exactly one update file");
+  const Text path = FromUtf8(o.files[0]);
+  if (IsOtherModelsFile(path, o.model)) {
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(OtherModelsFileMessage(o.model)).c_str());
+    return static_cast<int>(Outcome::FileRefused);
+  }
+  ImageLoadResult loaded = LoadUpdateImage(path, image);
+  if (loaded != ImageLoadResult::Loaded) {
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(UpdateMessage(loaded)).c_str());
+    return static_cast<int>(Outcome::FileRefused);
+  }
+  return 0;
+}
+
+int CommandCheck(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError("check needs --model brenix or olmar");
+  if (!o.ports.empty() || o.all) return UsageError("check touches no port: drop --port and --all");
+  const auto image = std::make_unique<UpdateImage>();
+  if (const int status = LoadFile(o, *image); status != 0) return status;
+  LockedFile held;
+  if (!held.Open(FromUtf8(o.files[0]))) {
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(),
+                 ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)).c_str());
+    return static_cast<int>(Outcome::FileRefused);
+  }
+  uint32_t records = 0;
+  for (uint32_t pos = 0; pos < image->count; ++records) {
+    pos += 256u * image->bytes[pos] + image->bytes[pos + 1] + 2u;
+  }
+  // Ten bit times a byte: each record, then its one-byte verdict.
+  const uint32_t baud = protocol::BaudRate(o.model);
+  const double lineSeconds = (image->count + records) * 10.0 / baud;
+  if (o.json) {
+    std::printf("{\"file\":%s,\"model\":\"%s\",\"records\":%u,\"bytes\":%u,\"baud\":%u,"
+                "\"line_seconds\":%.1f,\"result\":\"success\"}\n",
+                JsonString(o.files[0]).c_str(),
+                ModelName(o.model), records, image->count, baud, lineSeconds);
+    return 0;
+  }
+  std::printf("%s: a valid %s update file\n", o.files[0].c_str(), ModelName(o.model));
+  std::printf("  records:   %u\n", records);
+  std::printf("  bytes:     %u\n", image->count);
+  std::printf("  line time: %.1f s at %u baud (records and verdicts, 10 bit times a byte)\n",
+              lineSeconds, baud);
+  return 0;
+}
+
+OutputMode ModeFor(const Options& o) {
+  if (o.json) return OutputMode::Json;
+  return OutputIsTerminal() ? OutputMode::Bars : OutputMode::Lines;
+}
+
+// A refusal before any job has started: in --json as a result line of its
+// own, else on stderr.
+int Refuse(const Options& o, const std::string& port, Outcome outcome, const std::string& message) {
+  if (o.json) {
+    Event e;
+    e.state = "done";
+    e.result = OutcomeName(outcome);
+    e.status = static_cast<int>(outcome);
+    e.message = message;
+    std::printf("%s\n", JsonLine(port, e).c_str());
+  } else {
+    std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
+  }
+  return static_cast<int>(outcome);
+}
+
+// The ports a command works on: those named, or the adapters found. Ports
+// named that cannot be opened refuse the whole command, so that nothing is
+// sent anywhere; adapters found but held elsewhere are passed over, as the
+// window's discovery passes over them. Nonzero: the exit status.
+int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& ports) {
+  // A port named twice (ttyUSB0 and /dev/ttyUSB0, or through a link) is
+  // flashed once.
+  std::vector<std::string> seen;
+  for (const std::string& port : o.ports) {
+    std::error_code ec;
+    const std::string real = std::filesystem::weakly_canonical(port, ec).string();
+    const std::string& key = ec ? port : real;
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    ports.push_back(port);
+  }
+  int refused = 0;
+  for (const std::string& port : ports) {
+    const std::string problem = PortProblem(port);
+    if (!problem.empty()) refused = Refuse(o, port, Outcome::NoDevice, "USB Connection Error! " + problem);
+  }
+  if (refused != 0) return refused;
+  if (!ports.empty() && !o.all) return 0;
+
+  std::string error;
+  const std::vector<std::string> found = FindAdapterPorts(waitMs, StopRequested, error);
+  if (StopRequested()) {
+    return Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the adapter");
+  }
+  std::vector<std::string> held;
+  for (const std::string& port : found) {
+    if (std::find(ports.begin(), ports.end(), port) != ports.end()) continue;
+    const std::string problem = PortProblem(port);
+    if (!problem.empty()) {
+      held.push_back(problem);
+      continue;
+    }
+    ports.push_back(port);
+    if (!o.all) break;
+  }
+  if (!ports.empty()) {
+    for (const std::string& problem : held) {
+      if (!o.json) std::fprintf(stderr, "quorvel-flash: passed over %s\n", problem.c_str());
+    }
+    return 0;
+  }
+  if (!held.empty()) return Refuse(o, "", Outcome::NoDevice, "USB Connection Error! " + held.front());
+  std::string message = "USB Connection Error! No adapter found (USB 10c4:ea60 or 10c8:ea61)";
+  if (!error.empty()) message += ": " + error;
+  message += "; see quorvel-flash list, or name the port with --port";
+  return Refuse(o, "", Outcome::NoDevice, message);
+}
+
+int CommandInfo(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError("info needs --model brenix or olmar");
+  if (!o.files.empty()) return UsageError("info takes no file");
+  if (o.ports.size() > 1 || o.all) return UsageError("info reads one device: give at most one --port");
+  const uint32_t waitMs = (o.waitGiven ? o.waitS : 0) * 1000u;
+  std::vector<std::string> ports;
+  if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
+  return RunOnPorts(ports, MakeInfoTask(o.model, waitMs), ModeFor(o));
+}
+
+int CommandUpdate(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError("update needs --model brenix or olmar");
+  // The file first: a refused file touches no port.
+  const auto image = std::make_unique<UpdateImage>();
+  if (o.files.size() != 1) return UsageError("give exactly one update file");
+  if (IsOtherModelsFile(FromUtf8(o.files[0]), o.model)) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(OtherModelsFileMessage(o.model)));
+  }
+  const ImageLoadResult loaded = LoadUpdateImage(FromUtf8(o.files[0]), *image);
+  if (loaded != ImageLoadResult::Loaded) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(loaded)));
+  }
+  // Held for the whole run, as the window program holds it for its job.
+  LockedFile held;
+  if (!held.Open(FromUtf8(o.files[0]))) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)));
+  }
+  const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
+  std::vector<std::string> ports;
+  if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
+  return RunOnPorts(ports, MakeUpdateTask(o.model, *image, waitMs), ModeFor(o));
+}
+
+}  // namespace
+}  // namespace quorvel::cli
+
+int main(int argc, char* argv[]) {
+  using namespace quorvel::cli;
+  Options o;
+  if (const int status = Parse(argc, argv, o); status >= 0) return status;
+  if (o.command == "list") return CommandList(o);
+  if (o.command == "check") return CommandCheck(o);
+  InstallStopHandlers();
+  if (o.command == "info") return CommandInfo(o);
+  if (o.command == "update") return CommandUpdate(o);
+  return UsageError("unknown command '" + o.command + "'");
+}

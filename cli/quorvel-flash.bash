@@ -1,0 +1,50 @@
+# bash completion for quorvel-flash
+_quorvel_flash() {
+  local cur prev words cword
+  _init_completion || return
+
+  case "$prev" in
+    -m|--model)
+      COMPREPLY=($(compgen -W "brenix olmar" -- "$cur"))
+      return ;;
+    -p|--port)
+      COMPREPLY=($(compgen -W "$(quorvel-flash list 2>/dev/null | awk '{print $1}')" -- "$cur"))
+      [[ ${#COMPREPLY[@]} -eq 0 ]] && _filedir
+      return ;;
+    -w|--wait)
+      return ;;
+  esac
+
+  local command="" model="" i
+  for ((i = 1; i < cword; i++)); do
+    case "${words[i]}" in
+      list|check|info|update) [[ -z $command ]] && command=${words[i]} ;;
+      brenix|olmar) model=${words[i]} ;;
+    esac
+  done
+
+  if [[ -z $command ]]; then
+    COMPREPLY=($(compgen -W "list check info update --help --version" -- "$cur"))
+    return
+  fi
+  if [[ $cur == -* ]]; then
+    local options="--help"
+    case "$command" in
+      list) options+=" --json" ;;
+      check) options+=" --model --json" ;;
+      info) options+=" --model --port --wait --json" ;;
+      update) options+=" --model --port --all --wait --json" ;;
+    esac
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    return
+  fi
+  case "$command" in
+    check|update)
+      case "$model" in
+        brenix) _filedir kyc ;;
+        olmar) _filedir pkc ;;
+        *) _filedir '@(kyc|pkc)' ;;
+      esac ;;
+  esac
+} &&
+  complete -F _quorvel_flash quorvel-flash
