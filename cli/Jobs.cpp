@@ -169,9 +169,9 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
     }
     if (stop()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
     return report.End(Outcome::NoDevice,
-                      std::string(state == kNoAdapterPort ? "USB Connection Error! "
-                                                          : "DEVICE Connection Error! ") +
-                          StateText(state));
+                      ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter
+                                                                   : UpdateResult::NoDevice)) +
+                          " " + StateText(state));
   };
 }
 
