@@ -1,8 +1,5 @@
 #include "ui/ProfileFile.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,8 +7,6 @@
 namespace quorvel {
 
 namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
 
 bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
@@ -73,44 +68,6 @@ Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-// Code page 932 through the C library's converter. A byte that does not
-// start a character, or a truncated pair at the end, becomes U+FFFD.
-Text DecodeCp932(std::string_view bytes) {
-  iconv_t cd = iconv_open("UTF-16LE", "CP932");
-  // iconv_open reports failure as (iconv_t)-1.
-  if (cd == reinterpret_cast<iconv_t>(-1)) return FromUtf8(bytes);  // NOLINT(performance-no-int-to-ptr)
-
-  Text out;
-  out.reserve(bytes.size());
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  char buf[512];
-  auto flush = [&](const char* end) {
-    for (const char* p = buf; p + 1 < end; p += 2) {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
-                                          (static_cast<unsigned char>(p[1]) << 8)));
-    }
-  };
-  while (inLeft > 0) {
-    char* o = buf;
-    size_t outLeft = sizeof buf;
-    const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-    const int error = errno;
-    flush(o);
-    if (r != static_cast<size_t>(-1)) break;
-    if (error == E2BIG) continue;
-    out.push_back(kReplacement);
-    if (error == EILSEQ) {
-      ++in;
-      --inLeft;
-    } else {
-      break;  // EINVAL: incomplete sequence at the end
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
-
 // Removes one pair of enclosing quotes, double or single.
 std::u16string_view Unquote(std::u16string_view v) {
   if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) {
@@ -130,9 +87,11 @@ Text DecodeProfileBytes(std::string_view bytes) {
 }
 
 std::optional<std::string> ReadRegularFile(const std::string& path) {
+  // Paths are UTF-8 on every platform.
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
+  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }

@@ -1,9 +1,5 @@
 // Decoding of update files, the record-chain check and the file's lock.
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/TempDir.h"
+#include "support/FileHolder.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
@@ -258,34 +255,17 @@ TEST_F(LoadTest, RefusalsAndTheirMessages) {
   }
 }
 
-// Another holder of the file, through a lock of its own.
-class OtherHolder {
- public:
-  OtherHolder(const Text& path, int operation) {
-    m_fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
-    m_locked = m_fd >= 0 && ::flock(m_fd, operation | LOCK_NB) == 0;
-  }
-  ~OtherHolder() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  bool Locked() const { return m_locked; }
-
- private:
-  int m_fd = -1;
-  bool m_locked = false;
-};
-
 TEST_F(LoadTest, AFileHeldElsewhereCannotBeOpened) {
   const Text path = Write("held.pkc", "0003C0FFEE");
-  for (int operation : {LOCK_EX, LOCK_SH}) {
-    OtherHolder other(path, operation);
-    ASSERT_TRUE(other.Locked());
+  for (bool exclusive : {true, false}) {
+    test::FileHolder other(path, exclusive);
+    ASSERT_TRUE(other.Held());
     EXPECT_EQ(Load(path), ImageLoadResult::OpenFailed);
   }
   EXPECT_EQ(Load(path), ImageLoadResult::Loaded);
   // The load let go of the file when it returned.
-  OtherHolder after(path, LOCK_EX);
-  EXPECT_TRUE(after.Locked());
+  test::FileHolder after(path, true);
+  EXPECT_TRUE(after.Held());
 }
 
 }  // namespace

@@ -1,0 +1,127 @@
+// The serial port layer on Win32 serial communications. The port is opened
+// without sharing, for overlapped transfers that each complete through an
+// event of their own; the driver applies no time-outs, so a read finishes
+// only when its whole count has arrived and the one time limit is the wait
+// on the event.
+
+#include <windows.h>
+
+#include "base/WideText.h"
+#include "serial/PortLayer.h"
+
+namespace quorvel {
+namespace {
+
+HANDLE AsHandle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
+
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// The device names that OpenPort accepts: "\\.\" + a port name, as the port
+// list and the caller's device prefix form them. UTF-8 in, UTF-16 out.
+std::wstring WidePath(const std::string& path) {
+  const Text text = FromUtf8(path);
+  return std::wstring(text.begin(), text.end());
+}
+
+// One overlapped transfer of `count` bytes: started, then waited for up to
+// `waitMs` (INFINITE for none). A transfer that does not finish in time is
+// cancelled, and the call returns only once the driver has let go of the
+// buffer and of the completion record: a cancelled read never writes into
+// memory its caller has moved on from. Returns the bytes moved.
+template <typename Start>
+DWORD Transfer(HANDLE port, DWORD waitMs, Start start) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) return 0;
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  DWORD moved = 0;
+  if (!start(&ov, &moved)) {
+    moved = 0;
+    if (GetLastError() == ERROR_IO_PENDING) {
+      const DWORD waited = WaitForSingleObject(event, waitMs);
+      if (waited == WAIT_OBJECT_0) {
+        if (!GetOverlappedResult(port, &ov, &moved, FALSE)) moved = 0;
+      } else {
+        CancelIo(port);
+        // Whatever arrived before the cancel took effect is counted but
+        // makes no whole transfer; what matters is that it has ended.
+        GetOverlappedResult(port, &ov, &moved, TRUE);
+        moved = 0;
+      }
+    }
+  }
+  CloseHandle(event);
+  return moved;
+}
+
+}  // namespace
+
+PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
+  if (devicePath.empty() || baudRate == 0) return kInvalidPort;
+  // No sharing: a port that another program holds cannot be opened, and no
+  // other program can open ours while we hold it.
+  HANDLE port = CreateFileW(WidePath(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return kInvalidPort;
+
+  COMMTIMEOUTS timeouts{};  // all zero: no driver time-outs
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!SetCommTimeouts(port, &timeouts) || !GetCommState(port, &dcb)) {
+    CloseHandle(port);
+    return kInvalidPort;
+  }
+  // 8N1 at the model's rate; every other setting stays as the port has it.
+  dcb.BaudRate = baudRate;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  if (!SetCommState(port, &dcb)) {
+    CloseHandle(port);
+    return kInvalidPort;
+  }
+  PurgeComm(port, kPurgeAll);  // leftovers of an earlier user; the result does not matter
+  return reinterpret_cast<PortHandle>(port);
+}
+
+void PortClose(PortHandle port) {
+  if (port == kInvalidPort) return;
+  CloseHandle(AsHandle(port));
+}
+
+bool PortPurge(PortHandle port) { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
+
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count) {
+  if (count == 0) return true;
+  HANDLE h = AsHandle(port);
+  const auto size = static_cast<DWORD>(count);
+  // No limit: with no driver time-outs the write ends when its bytes are
+  // out, or with an error when the adapter goes away.
+  return Transfer(h, INFINITE, [&](OVERLAPPED* ov, DWORD* moved) {
+           return WriteFile(h, data, size, moved, ov) != 0;
+         }) == size;
+}
+
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+  if (count == 0) return 0;
+  HANDLE h = AsHandle(port);
+  const auto size = static_cast<DWORD>(count);
+  // INFINITE is 0xFFFFFFFF: the largest wait asked for stays a bounded one.
+  const DWORD waitMs = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
+  return Transfer(h, waitMs, [&](OVERLAPPED* ov, DWORD* moved) {
+    return ReadFile(h, buffer, size, moved, ov) != 0;
+  });
+}
+
+uint64_t MonotonicMs() { return GetTickCount64(); }
+
+void SleepMs(uint32_t ms) {
+  // Sleep may wake a little early on a coarse timer; wait out the rest so a
+  // pause is never shorter than asked.
+  const uint64_t until = MonotonicMs() + ms;
+  for (uint64_t now = MonotonicMs(); now < until; now = MonotonicMs()) {
+    Sleep(static_cast<DWORD>(until - now));
+  }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,36 @@
+#include "update/LockedFile.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace quorvel {
+
+bool LockedFile::Open(const Text& path) {
+  Close();
+  if (path.empty() || path.find(u'\0') != Text::npos) return false;
+  const std::wstring name(path.begin(), path.end());
+  // No sharing: the open fails while anyone else has the file open, and
+  // nobody can open it while we hold it.
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  m_file = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+void LockedFile::Close() {
+  if (m_file == kNotHeld) return;
+  CloseHandle(reinterpret_cast<HANDLE>(m_file));
+  m_file = kNotHeld;
+}
+
+ptrdiff_t LockedFile::Read(uint8_t* buffer, size_t size) {
+  if (m_file == kNotHeld) return -1;
+  DWORD got = 0;
+  const auto want = static_cast<DWORD>(size > 0x10000000 ? 0x10000000 : size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(m_file), buffer, want, &got, nullptr)) return -1;
+  return static_cast<ptrdiff_t>(got);
+}
+
+}  // namespace quorvel
