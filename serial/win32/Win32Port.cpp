@@ -71,11 +71,28 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate) {
     CloseHandle(port);
     return kInvalidPort;
   }
-  // 8N1 at the model's rate; every other setting stays as the port has it.
+  // 8N1 at the model's rate, and raw data: the records carry every byte
+  // value, so a port left with XON/XOFF or hardware flow control by another
+  // program would swallow 0x11/0x13 or hold the writes forever. Handshake
+  // lines stay asserted; everything else stays as the port has it.
   dcb.BaudRate = baudRate;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
   if (!SetCommState(port, &dcb)) {
     CloseHandle(port);
     return kInvalidPort;

@@ -1,22 +1,4 @@
-// The Windows system's own names of several calls and constants (MessageBox,
-// IDOK, RGB ...) are macros; they are dropped after <windows.h> so that our
-// windowing layer's names stay as they are, and the calls are made by their
-// wide-character names.
-#include <windows.h>
-#include <commctrl.h>
-#include <commdlg.h>
-
-#undef RGB
-#undef IDOK
-#undef IDCANCEL
-#undef EDGE_SUNKEN
-#undef BF_RECT
-#undef SC_CLOSE
-#undef MessageBox
-#undef SetWindowText
-#undef SetDlgItemText
-#undef LoadIcon
-#undef LoadString
+#include "ui/windows/WindowsHeaders.h"
 
 #include <map>
 #include <string>
