@@ -5,6 +5,8 @@
 #                             and the Windows tests, and run the tests under
 #                             Wine in a throw-away prefix
 #   tools/windows.sh build    only build
+#   tools/windows.sh package  build, then pack the installer (NSIS) and the
+#                             zip into build-windows/
 #   tools/windows.sh screenshots
 #                             test, and keep the window's pictures in each
 #                             link state in docs/screenshots/
@@ -121,11 +123,16 @@ case "${1:-test}" in
     mkdir -p docs/screenshots
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" run-tests "$here/docs/screenshots"
     ;;
+  package)
+    install_missing "${windows_packages[@]}"
+    build
+    (cd "$cross" && cpack -G "NSIS;ZIP")
+    ;;
   run-tests)  # inside xvfb-run, after a build
     run_tests "${2:-}"
     ;;
   *)
-    echo "usage: $0 [test|build|screenshots]" >&2
+    echo "usage: $0 [test|build|package|screenshots]" >&2
     exit 2
     ;;
 esac
