@@ -275,15 +275,31 @@ TEST_F(WindowTest, ShowsTheAdapterWithoutADevice) {
   if (port.empty()) GTEST_SKIP() << "no silent adapter mapped";
   ListAdapter(port);
   bool state1 = false;
-  std::wstring hint;
+  std::wstring hint, aboutItem;
+  HWND about = nullptr;
   Run([&](Person& p) {
     p.Click(IDC_MODEL2_RADIO);
     state1 = p.LampsAre(kLampGreen, kLampRed);
     hint = p.Item(IDC_HINT_TEXT);
     p.Screenshot("win-state1");
+    // The About item of the system menu opens the About box over the window.
+    wchar_t item[64] = {};
+    GetMenuStringW(GetSystemMenu(p.main, FALSE), IDM_ABOUTBOX, item, 64, MF_BYCOMMAND);
+    aboutItem = item;
+    PostMessageW(p.main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    WaitUntil([&] {
+      for (HWND d : DialogsOf(GetWindowThreadProcessId(p.main, nullptr))) {
+        if (GetWindow(d, GW_OWNER) == p.main && WindowText(d) == L"About Update Routine") about = d;
+      }
+      return about != nullptr;
+    }, kShowMs);
+    if (about != nullptr) PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitUntil([&] { return !IsWindow(about); }, kShowMs);
   });
   EXPECT_TRUE(state1) << "adapter lamp green, device lamp red";
   EXPECT_EQ(hint, L"Connect your Device to USB adaptor, Red signal change to Green.");
+  EXPECT_EQ(aboutItem, L"About Update Routine(&A)...");
+  EXPECT_NE(about, nullptr) << "the About box opened";
 }
 
 }  // namespace

@@ -289,13 +289,6 @@ class Win32DialogWindow final : public Window {
       }
       case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(IconOf(m_dlg.OnQueryDragIcon(), true));
-      case WM_DPICHANGED: {
-        // Per-monitor awareness: take the size and place the system proposes.
-        const auto* r = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(m_hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        return TRUE;
-      }
       default:
         return FALSE;
     }
