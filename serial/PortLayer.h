@@ -1,7 +1,9 @@
 #pragma once
 // The platform's serial port calls, as the serial channel needs them. One
-// implementation per platform, chosen by the build (serial/posix/ on Linux).
+// implementation per platform, chosen by the build (serial/posix/ on Linux,
+// serial/win32/ on Windows).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,7 +11,8 @@
 
 namespace quorvel {
 
-using PortHandle = int;
+// A file descriptor on Linux, a HANDLE on Windows.
+using PortHandle = intptr_t;
 constexpr PortHandle kInvalidPort = -1;
 
 // Opens the device file for exclusive read/write use, applies raw 8N1 at the

@@ -34,7 +34,8 @@ class PortPlatform;  // serial/PortPlatform.h
 // Throws PortListError; `ports` then keeps what was appended before.
 void ListSerialPorts(std::vector<SSerInfo>& ports, PortPlatform& platform);
 
-// The platform of the running machine (sysfs under "/sys" on Linux).
+// The platform of the running machine (sysfs under "/sys" on Linux, the
+// device installation services on Windows).
 PortPlatform& SystemPortPlatform();
 
 }  // namespace quorvel

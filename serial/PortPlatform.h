@@ -71,4 +71,8 @@ class PortPlatform {
 // The Linux platform reading the kernel's sysfs below `sysfsRoot` ("/sys").
 std::unique_ptr<PortPlatform> MakeSysfsPortPlatform(std::string sysfsRoot);
 
+// The Windows platform: the version record, the device installation
+// services and the registry of the running machine.
+std::unique_ptr<PortPlatform> MakeWin32PortPlatform();
+
 }  // namespace quorvel

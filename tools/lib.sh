@@ -8,6 +8,14 @@ build_packages=(
   fonts-ipafont-gothic fonts-wqy-zenhei
 )
 
+# Debian packages that cross-building the Windows program, running its tests
+# under Wine (on a virtual display) and packing its installer need.
+windows_packages=(
+  cmake ninja-build g++ libgtest-dev libgmock-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth nsis zip
+)
+
 # install_missing PACKAGE...: installs the Debian packages that are not
 # installed yet, through sudo when not root.
 install_missing() {

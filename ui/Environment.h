@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "base/WideText.h"
 
 namespace quorvel {
 
@@ -15,6 +18,9 @@ class PortPlatform;
 struct Environment {
   // INI-style file with [General] Language=...; read once, never written.
   std::string languageSwitchPath;
+  // Reads the language switch where the platform keeps it (the registry on
+  // Windows); null means the file at languageSwitchPath.
+  std::function<std::optional<Text>()> languageSwitch;
   // Full path of the running program's file; the language file lies beside it.
   std::string programPath;
   // Prefix that turns a port name into a device file.
@@ -24,7 +30,7 @@ struct Environment {
   // Waits without processing messages (the pause after an update).
   std::function<void(uint32_t)> pauseMs;
 
-  // The running machine's locations (ui/linux/FileLocations.cpp).
+  // The running machine's locations (ui/linux/, ui/win32/FileLocations.cpp).
   static Environment System();
 };
 

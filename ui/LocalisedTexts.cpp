@@ -46,7 +46,9 @@ constexpr const char16_t* kVersionSuffix = u" V" QUORVEL_VERSION;
 
 LocalisedTexts LoadTexts(const Environment& env) {
   LocalisedTexts texts;
-  if (SelectsLanguageFile(ReadLanguageSwitch(env.languageSwitchPath))) {
+  const std::optional<Text> language =
+      env.languageSwitch ? env.languageSwitch() : ReadLanguageSwitch(env.languageSwitchPath);
+  if (SelectsLanguageFile(language)) {
     // Read once; a missing or unreadable file gives the default everywhere.
     const ProfileFile file =
         ProfileFile::Load(LanguageFilePath(env.programPath)).value_or(ProfileFile());

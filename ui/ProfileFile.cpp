@@ -1,18 +1,10 @@
 #include "ui/ProfileFile.h"
 
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace quorvel {
 
 namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
 
 bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
@@ -74,44 +66,6 @@ Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-// Code page 932 through the C library's converter. A byte that does not
-// start a character, or a truncated pair at the end, becomes U+FFFD.
-Text DecodeCp932(std::string_view bytes) {
-  iconv_t cd = iconv_open("UTF-16LE", "CP932");
-  // iconv_open reports failure as (iconv_t)-1.
-  if (cd == reinterpret_cast<iconv_t>(-1)) return FromUtf8(bytes);  // NOLINT(performance-no-int-to-ptr)
-
-  Text out;
-  out.reserve(bytes.size());
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  char buf[512];
-  auto flush = [&](const char* end) {
-    for (const char* p = buf; p + 1 < end; p += 2) {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
-                                          (static_cast<unsigned char>(p[1]) << 8)));
-    }
-  };
-  while (inLeft > 0) {
-    char* o = buf;
-    size_t outLeft = sizeof buf;
-    const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-    const int error = errno;
-    flush(o);
-    if (r != static_cast<size_t>(-1)) break;
-    if (error == E2BIG) continue;
-    out.push_back(kReplacement);
-    if (error == EILSEQ) {
-      ++in;
-      --inLeft;
-    } else {
-      break;  // EINVAL: incomplete sequence at the end
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
-
 // Removes one pair of enclosing quotes, double or single.
 std::u16string_view Unquote(std::u16string_view v) {
   if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) {
@@ -128,31 +82,6 @@ Text DecodeProfileBytes(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return FromUtf8(bytes.substr(3));
   if (IsValidUtf8(bytes)) return FromUtf8(bytes);
   return DecodeCp932(bytes);
-}
-
-std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBytes) {
-  // Checked before opening (opening a device can act on it) and again on the
-  // opened file, which may have been replaced in between; the open does not
-  // wait, even for a FIFO.
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return std::nullopt;
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  while (readable && bytes.size() < maxBytes) {
-    char block[4096];
-    const ssize_t got = ::read(fd, block, std::min(sizeof block, maxBytes - bytes.size()));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) readable = false;
-    if (got <= 0) break;
-    bytes.append(block, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  if (!readable) return std::nullopt;
-  return bytes;
 }
 
 std::optional<ProfileFile> ProfileFile::Load(const std::string& path) {

@@ -41,6 +41,11 @@ std::optional<std::string> ReadRegularFile(const std::string& path,
 // Undecodable bytes become U+FFFD.
 Text DecodeProfileBytes(std::string_view bytes);
 
+// Bytes in code page 932, by the platform's converter (ui/linux, ui/win32).
+// A byte that does not start a character, or a truncated pair at the end,
+// becomes U+FFFD.
+Text DecodeCp932(std::string_view bytes);
+
 class ProfileFile {
  public:
   // Reads (at most kMaxTextFileBytes of) the file at `path` and decodes it;

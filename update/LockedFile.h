@@ -1,8 +1,12 @@
 #pragma once
-// An update file opened read-only and held against change: while it is
-// held, no holder of an exclusive lock (a writer that locks) can take it (a
-// shared, non-blocking flock; other readers may hold it too). The lock goes
-// with the file when it is closed.
+// An update file opened read-only and held against change while a job sends
+// it. On Linux a shared, non-blocking flock keeps out every holder of an
+// exclusive lock (a writer that locks), while other readers may hold it too;
+// on Windows a handle opened without sharing keeps out every other opener.
+// The hold goes with the file when it is closed.
+
+#include <cstddef>
+#include <cstdint>
 
 #include "base/WideText.h"
 
@@ -21,11 +25,14 @@ class LockedFile {
   bool Open(const Text& path);
   // Releases the file; harmless when nothing is held.
   void Close();
-  bool IsOpen() const { return m_fd >= 0; }
-  int Descriptor() const { return m_fd; }
+  bool IsOpen() const { return m_file != kNotHeld; }
+  // Reads the next bytes: their count, 0 at the end, -1 on an error.
+  ptrdiff_t Read(uint8_t* buffer, size_t size);
 
  private:
-  int m_fd = -1;
+  // A file descriptor on Linux, a HANDLE on Windows.
+  static constexpr intptr_t kNotHeld = -1;
+  intptr_t m_file = kNotHeld;
 };
 
 }  // namespace quorvel

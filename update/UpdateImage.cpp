@@ -1,7 +1,5 @@
 #include "update/UpdateImage.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 
@@ -146,9 +144,8 @@ ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image) {
   UpdateTextDecoder decoder(image);
   uint8_t block[kReadBlock];
   for (;;) {
-    const ssize_t got = ::read(file.Descriptor(), block, sizeof block);
+    const ptrdiff_t got = file.Read(block, sizeof block);
     if (got < 0) {
-      if (errno == EINTR) continue;
       // Unreadable (a directory, an I/O error): never send a part of a file.
       decoder.Finish();
       image.count = 0;

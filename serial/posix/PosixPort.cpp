@@ -210,7 +210,7 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
       // give up at once when the device is gone.
       const uint64_t now = MonotonicNs();
       if (now >= deadline) return false;
-      pollfd pfd{port, POLLOUT, 0};
+      pollfd pfd{static_cast<int>(port), POLLOUT, 0};
       const int r = poll(&pfd, 1, CeilMs(deadline - now));
       if (r < 0 && errno != EINTR) return false;
       if (r > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
@@ -244,7 +244,7 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
 
     const uint64_t now = MonotonicNs();
     if (now >= deadline) return got;
-    pollfd pfd{port, POLLIN, 0};
+    pollfd pfd{static_cast<int>(port), POLLIN, 0};
     const int r = poll(&pfd, 1, CeilMs(deadline - now));
     if (r < 0) {
       if (errno == EINTR) continue;

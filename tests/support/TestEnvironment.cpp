@@ -1,6 +1,6 @@
 #include "support/TestEnvironment.h"
 
-#include "serial/PortPlatform.h"
+#include "support/FakePortPlatform.h"
 
 namespace quorvel::test {
 
@@ -15,9 +15,9 @@ Environment TestEnvironment::Make(const std::string& dir, PortPlatform* ports) {
 }
 
 PortPlatform& NoPortsPlatform() {
-  // sysfs below a directory that does not exist: no ports.
-  static auto platform = MakeSysfsPortPlatform("/nonexistent-quorvel-sysfs");
-  return *platform;
+  // No device interfaces: no ports, on every platform.
+  static FakePortPlatform platform;
+  return platform;
 }
 
 }  // namespace quorvel::test

@@ -1,10 +1,6 @@
 // The update jobs' refusals before anything is sent: no model, no link, no
 // file, a bad file, a port that cannot be purged, a file that cannot be held.
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <memory>
 
 #include <gtest/gtest.h>

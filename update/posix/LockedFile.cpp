@@ -39,14 +39,22 @@ bool LockedFile::Open(const Text& path) {
     ::close(fd);
     return false;
   }
-  m_fd = fd;
+  m_file = fd;
   return true;
 }
 
 void LockedFile::Close() {
-  if (m_fd < 0) return;
-  ::close(m_fd);
-  m_fd = -1;
+  if (m_file == kNotHeld) return;
+  ::close(static_cast<int>(m_file));
+  m_file = kNotHeld;
+}
+
+ptrdiff_t LockedFile::Read(uint8_t* buffer, size_t size) {
+  if (m_file == kNotHeld) return -1;
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(m_file), buffer, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
 }
 
 }  // namespace quorvel

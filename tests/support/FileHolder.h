@@ -1,0 +1,30 @@
+#pragma once
+// Another program's hold on a file, as the platform takes one: a lock of its
+// own (flock) on Linux, an open handle with or without sharing on Windows.
+
+#include <cstdint>
+
+#include "base/WideText.h"
+
+namespace quorvel::test {
+
+// Whether the program's own hold on an update file lets other readers in
+// (Linux: a shared lock) or keeps out every other opener (Windows).
+extern const bool kHoldLetsReadersIn;
+
+class FileHolder {
+ public:
+  // `exclusive`: nobody else may hold the file; otherwise other readers may.
+  FileHolder(const Text& path, bool exclusive);
+  ~FileHolder();
+  FileHolder(const FileHolder&) = delete;
+  FileHolder& operator=(const FileHolder&) = delete;
+
+  bool Held() const { return m_held; }
+
+ private:
+  intptr_t m_file = -1;
+  bool m_held = false;
+};
+
+}  // namespace quorvel::test

@@ -1,0 +1,74 @@
+// The running machine's locations on Windows: the language switch in the
+// registry, the program's file from the loader, serial ports in the device
+// namespace "\\.\".
+
+#include <windows.h>
+
+#include <vector>
+
+#include "base/WideText.h"
+#include "serial/PortLayer.h"
+#include "ui/Environment.h"
+
+namespace quorvel {
+
+namespace {
+
+Text FromWide(const wchar_t* text, size_t size) { return Text(text, text + size); }
+
+// The full path of the running program's file, with "/" between its parts
+// (Windows takes both separators; the language file is found by the last
+// "/"). Paths longer than MAX_PATH are read whole.
+std::string OwnExecutablePath() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      Text path = FromWide(buf.data(), n);
+      for (char16_t& c : path) {
+        if (c == u'\\') c = u'/';
+      }
+      return ToUtf8(path);
+    }
+    if (buf.size() >= 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+// The value "Language" of HKLM "Software\Vendrall\Quorvel" in the 32-bit
+// view, where the installer of the 32-bit program has always put it; the
+// 64-bit build asks for that view explicitly. At most 260 bytes of data are
+// taken; a longer value, a missing key or value count as no switch. The
+// text ends at its first NUL; the value's type is not looked at.
+std::optional<Text> ReadRegistryLanguageSwitch() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vendrall\\Quorvel", 0,
+                    KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  wchar_t data[130] = {};
+  DWORD size = sizeof data;
+  const LONG status = RegQueryValueExW(key, L"Language", nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  Text text = FromWide(data, size / sizeof(wchar_t));
+  const size_t nul = text.find(u'\0');
+  if (nul != Text::npos) text.resize(nul);
+  return text;
+}
+
+}  // namespace
+
+Environment Environment::System() {
+  Environment env;
+  env.languageSwitch = ReadRegistryLanguageSwitch;
+  env.programPath = OwnExecutablePath();
+  env.deviceDir = "\\\\.\\";
+  env.portPlatform = nullptr;
+  env.pauseMs = [](uint32_t ms) { SleepMs(ms); };
+  return env;
+}
+
+}  // namespace quorvel
