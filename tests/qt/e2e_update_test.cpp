@@ -127,6 +127,15 @@ const ModelCase kBrenix{IDC_MODEL1_RADIO,
                         QStringLiteral("01.2A.07"),
                         QStringLiteral("01.30.02"),
                         QStringLiteral("Transferring.. 25%")};
+// Records of 255 bytes: 2.1 s each on the wire at 1200 baud.
+const ModelCase kBrenixFullSize{IDC_MODEL1_RADIO,
+                                protocol::kModel1,
+                                "brenix-full-size.kyc",
+                                nullptr,
+                                QStringLiteral("Config Files (*.kyc)"),
+                                QStringLiteral("01.2A.07"),
+                                QStringLiteral("01.31.00"),
+                                QString()};
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -259,6 +268,12 @@ void EndToEndTest::StopsAtTheBadRecord(const ModelCase& c) {
 
 TEST_F(EndToEndTest, OlmarUpdatesFromItsSampleFile) { UpdatesSuccessfully(kOlmar); }
 TEST_F(EndToEndTest, BrenixUpdatesFromItsSampleFile) { UpdatesSuccessfully(kBrenix); }
+// At the real pace, as the demo runs: the echo of a record longer on the
+// wire than the echo wait is still in time.
+TEST_F(EndToEndTest, BrenixTakesFullSizeRecordsAtTheLinesPace) {
+  line.SetLineRate(protocol::kBaudModel1);
+  UpdatesSuccessfully(kBrenixFullSize);
+}
 TEST_F(EndToEndTest, OlmarStopsAtABadRecordWithTheCrcMessage) { StopsAtTheBadRecord(kOlmar); }
 TEST_F(EndToEndTest, BrenixStopsAtABadRecordWithTheCrcMessage) { StopsAtTheBadRecord(kBrenix); }
 
