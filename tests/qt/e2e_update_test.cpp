@@ -160,12 +160,22 @@ class EndToEndTest : public ::testing::Test {
             image.pixel(Centre(dlg->m_rcDeviceLamp)) & 0xFFFFFF};
   }
 
+  // What a screen reader says of the two lamps, as painted now.
+  std::pair<QString, QString> LampNames(QtDialogWindow& w) {
+    return {w.Control(IDC_USB_LAMP)->accessibleName(), w.Control(IDC_DEVICE_LAMP)->accessibleName()};
+  }
+
   // Clicks the model's radio button and waits for both lamps to go green.
   void Connect(QtDialogWindow& w, const ModelCase& c) {
     EXPECT_EQ(Lamps(w), std::make_pair(kRed, kRed));
+    EXPECT_EQ(LampNames(w), std::make_pair(QStringLiteral("USB Adapter State: not connected"),
+                                           QStringLiteral("Device State: not connected")));
+    EXPECT_EQ(w.Control(IDC_STATUS_EDIT)->accessibleName(), QStringLiteral("Update status"));
     static_cast<QRadioButton*>(w.Control(c.radio))->click();
     ASSERT_TRUE(WaitFor([&] { return dlg->m_linkState == 2; }, 8000)) << int(dlg->m_linkState);
     EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
+    EXPECT_EQ(LampNames(w), std::make_pair(QStringLiteral("USB Adapter State: connected"),
+                                           QStringLiteral("Device State: connected")));
     EXPECT_EQ(Text(w, IDC_VERSION_TEXT), c.version);
     EXPECT_EQ(Text(w, IDC_HINT_TEXT), QStringLiteral("You can update the software."));
   }
