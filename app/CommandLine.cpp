@@ -53,10 +53,7 @@ std::vector<HeldMessage> g_held;
 
 bool g_platformChosen = false;
 
-bool IsSet(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
+bool IsSet(const char* variable) { return !qEnvironmentVariableIsEmpty(variable); }
 
 // Whether the user named a display or a platform: then Qt's complaint is
 // the reason; otherwise there simply is no desktop session.

@@ -5,7 +5,6 @@
 #include <QStyleFactory>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -26,8 +25,7 @@ bool StyleChosen(int argc, char* argv[]) {
         std::strcmp(argv[i], "--style") == 0 || std::strncmp(argv[i], "--style=", 8) == 0)
       return true;
   }
-  const char* override = std::getenv("QT_STYLE_OVERRIDE");
-  return override != nullptr && *override != '\0';
+  return !qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE");
 }
 
 }  // namespace
