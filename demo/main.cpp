@@ -6,13 +6,17 @@
 // files named bad-crc show a failed transfer.
 //
 // Unlike the program, the demo prints where its adapter is and starts in the
-// samples folder, so that the file dialog opens there.
+// samples folder, so that the file dialog opens there: "samples" beside its
+// own file (the build tree links it to the source's), else where the
+// installation put them, found from its own file's place so that an
+// installed demo never looks into the folder it was built in.
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <string>
 
 #include "app/Startup.h"
 #include "serial/PortList.h"
@@ -20,8 +24,29 @@
 #include "sim/SimulatedLine.h"
 #include "sim/SimulatedPortPlatform.h"
 
+namespace {
+
+const quorvel::ProgramInfo kDemo{
+    "quorvel-demo",
+    "Update Routine with a simulated USB-to-serial adapter and device: try it\n"
+    "without hardware. Select BRENIX or OLMAR I, press Update and pick a sample\n"
+    "file; the bad-crc files show a failed transfer.",
+    nullptr};
+
+// The samples folder for a demo whose file is `programPath`; empty if none.
+std::string FindSamples(const std::string& programPath) {
+  const std::filesystem::path dir = std::filesystem::path(programPath).parent_path();
+  for (const char* relative : {"samples", QUORVEL_DEMO_SAMPLES_FROM_PROGRAM}) {
+    const std::filesystem::path candidate = (dir / relative).lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::is_directory(candidate, ec)) return candidate.string();
+  }
+  return {};
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  (void)argc;
   using namespace quorvel;
   try {
     sim::SimulatedLine line;
@@ -30,21 +55,17 @@ int main(int argc, char* argv[]) {
 
     Environment environment = Environment::System();
     environment.portPlatform = &ports;
+    const std::string samples = FindSamples(environment.programPath);
 
-    const char* samples = nullptr;
-    for (const char* dir : {QUORVEL_DEMO_SAMPLES_DIR, QUORVEL_DEMO_INSTALLED_SAMPLES_DIR}) {
-      std::error_code ec;
-      if (std::filesystem::is_directory(dir, ec) && chdir(dir) == 0) {
-        samples = dir;
-        break;
+    const auto announce = [&] {
+      std::printf("Simulated adapter on %s: select BRENIX or OLMAR I, then press Update.\n",
+                  line.SlavePath().c_str());
+      if (!samples.empty() && chdir(samples.c_str()) == 0) {
+        std::printf("Sample update files: %s\n", samples.c_str());
       }
-    }
-    std::printf("Simulated adapter on %s: select BRENIX or OLMAR I, then press Update.\n",
-                line.SlavePath().c_str());
-    if (samples != nullptr) std::printf("Sample update files: %s\n", samples);
-    std::fflush(stdout);
-
-    return RunProgram(argv[0], std::move(environment));
+      std::fflush(stdout);
+    };
+    return RunProgram(argc, argv, kDemo, std::move(environment), announce);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorvel-demo: cannot start the simulated adapter: %s\n", e.what());
     return 1;

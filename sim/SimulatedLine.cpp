@@ -408,12 +408,15 @@ void SimulatedLine::TakeFromProgram(const uint8_t* data, size_t count) {
         m_hangUpRequested = true;
         break;
       }
-      const auto crossed = Occupy(now);
+      // The echo comes at once: a real adapter's write returns only when the
+      // bytes have left, and by then their echo is back, so the program's
+      // echo wait never includes the time on the wire. The far end hears each
+      // byte when it has crossed, and its answer follows the last one.
       if (m_echo) {
-        m_events.emplace(crossed + m_echoDelay,
+        m_events.emplace(now + m_echoDelay,
                          Event{EventKind::ToProgram, static_cast<uint8_t>(byte ^ m_echoMask)});
       }
-      m_events.emplace(crossed, Event{EventKind::ToFarEnd, byte});
+      m_events.emplace(Occupy(now), Event{EventKind::ToFarEnd, byte});
     }
   }
   m_receivedChanged.notify_all();

@@ -23,16 +23,20 @@
 //
 // Timing: everything bound for the program is put on one time line. With a
 // line rate set, each byte takes ten bit times on the wire in either
-// direction, one after another; the echo of a byte and its delivery to the far
-// end happen when it has crossed the wire, and replies follow the bytes
-// already queued. With no line rate, bytes cross at once.
+// direction, one after another: a byte reaches the far end when it has
+// crossed, and replies follow the bytes already queued. The echo comes back
+// as soon as the program's bytes are written: on a pseudo-terminal a write
+// returns at once, where a real adapter's returns when the bytes have left,
+// so waiting for the echo here must not include their time on the wire. A
+// whole exchange (write, echo, answer) takes as long as on the real line.
+// With no line rate, bytes cross at once.
 //
 // Threading: the byte handler runs on the line's thread, one byte at a time.
 // Every public method may be called from any thread, the handler included
 // (HangUp() called from the handler takes effect when the handler returns).
-// The echo of a byte may reach the program a moment before the far end has
-// handled the byte: to look at the far end's state, wait for its answer, not
-// for an echo or WaitForReceived.
+// The echo of a byte reaches the program before the far end has handled the
+// byte: to look at the far end's state, wait for its answer, not for an echo
+// or WaitForReceived.
 // Declare the line before whatever installs a handler on it, so that the
 // handler's owner goes first.
 

@@ -1,11 +1,23 @@
 # Shell helpers of the developer scripts; sourced, not run.
 
-# Debian packages that building the program and its tests needs.
-build_packages=(
+# Debian packages that building and running the program and the demo need.
+# libqt6gui6 (with qt6-base-dev) brings Qt's X11 and offscreen platform
+# plugins; the fonts are the dialog's and those of its Chinese texts.
+program_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  libgtest-dev libgmock-dev
+  qt6-base-dev libgl-dev
   fonts-ipafont-gothic fonts-wqy-zenhei
+)
+
+# What building the tests needs beyond that.
+test_build_packages=(
+  libgtest-dev libgmock-dev
+)
+
+# Everything a build with its tests needs.
+build_packages=(
+  "${program_packages[@]}"
+  "${test_build_packages[@]}"
 )
 
 # Debian packages that cross-building the Windows program, running its tests

@@ -30,6 +30,9 @@ Files:
                        about 2 s at 19200 baud
     brenix-demo.kyc    "BRENIX": 12 records of 64 bytes, version 01.30.02;
                        about 7 s at 1200 baud
+    brenix-full-size.kyc  "BRENIX": 4 records of 255 bytes, the largest a
+                       record can be, version 01.31.00; about 9 s at 1200
+                       baud, 2.1 s a record
     olmar-bad-crc.pkc  as olmar-demo.pkc, but record 6 of 16 carries a wrong
                        check: "Update Error: Data transfer crc error!" at 31%
     brenix-bad-crc.kyc as brenix-demo.kyc, but record 4 of 12 carries a wrong
@@ -97,11 +100,13 @@ def hex_text(data):
 
 # Version replies: bytes 2, 3 and 5 are shown.
 BRENIX_VERSION = [0x00, 0x00, 0x01, 0x30, 0x00, 0x02, 0x00]  # 01.30.02
+BRENIX_FULL_SIZE_VERSION = [0x00, 0x00, 0x01, 0x31, 0x00, 0x00, 0x00]  # 01.31.00
 OLMAR_VERSION = [0x00, 0x00, 0xC1, 0x06, 0x00, 0x00, 0x00]   # P1.06.00 (0xC1 + 64 = 0x101)
 
 SAMPLES = {
     "olmar-demo.pkc": lambda: image("olmar", 16, 255, OLMAR_VERSION),
     "brenix-demo.kyc": lambda: image("brenix", 12, 64, BRENIX_VERSION),
+    "brenix-full-size.kyc": lambda: image("brenix-full-size", 4, 255, BRENIX_FULL_SIZE_VERSION),
     "olmar-bad-crc.pkc": lambda: image("olmar", 16, 255, OLMAR_VERSION, bad_record=5),
     "brenix-bad-crc.kyc": lambda: image("brenix", 12, 64, BRENIX_VERSION, bad_record=3),
 }

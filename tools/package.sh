@@ -4,6 +4,7 @@
 #
 #   tools/package.sh
 #   sudo apt install ./build-package/quorvel_1.1.1_amd64.deb
+#   lintian --pedantic build-package/quorvel_1.1.1_amd64.deb   # no finding
 #
 # Installs the Debian packages the build needs when they are missing.
 set -euo pipefail
@@ -11,12 +12,12 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
-# build_packages, install_missing
+# program_packages, install_missing
 source "$here/tools/lib.sh"
 
-# The build, plus dpkg-shlibdeps (dpkg-dev) and file, with which CPack
-# works out the package's library dependencies.
-install_missing "${build_packages[@]}" dpkg-dev file
+# The build (no tests), plus dpkg-shlibdeps (dpkg-dev) and file, with which
+# CPack works out the package's library dependencies.
+install_missing "${program_packages[@]}" dpkg-dev file
 
 dir=build-package
 jobs="$(nproc 2>/dev/null || echo 2)"

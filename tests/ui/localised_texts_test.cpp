@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,19 @@ TEST_F(LocalisedTextsTest, AllTextsFromLanguageFile) {
   for (size_t i = 0; i < kKeys.size(); ++i) expected.push_back(u"text" + DecimalText(static_cast<uint32_t>(i)));
   expected[0] += u" V1.1.1";
   EXPECT_EQ(Fields(LoadTexts(Env(kJapanese))), expected);
+}
+
+// The Japanese file installed beside the program translates every text.
+TEST_F(LocalisedTextsTest, OurJapaneseFileGivesEveryText) {
+  Environment env = Env(kJapanese);
+  env.programPath = (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "ui" /
+                     "quorvel").string();
+  const std::vector<Text> texts = Fields(LoadTexts(env));
+  EXPECT_EQ(texts[0], u"ファームウェア更新 V1.1.1");
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_NE(texts[i], u"df") << kKeys[i];
+    EXPECT_NE(texts[i], kEnglish[i]) << kKeys[i];
+  }
 }
 
 TEST_F(LocalisedTextsTest, NoLanguageFileGivesDefaultEverywhere) {

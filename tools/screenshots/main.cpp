@@ -390,7 +390,9 @@ int main(int argc, char* argv[]) {
     shots::Director director(device, QDir(out.absolutePath()),
                              QDir(QStringLiteral(QUORVEL_SCREENSHOT_SAMPLES_DIR)));
     shots::g_director = &director;
-    RunProgram(argv[0], std::move(environment));
+    // Qt sees the program's name only.
+    const ProgramInfo program{"quorvel-screenshots", "Pictures of the window for the README.", nullptr};
+    RunProgram(1, argv, program, std::move(environment));
     shots::g_director = nullptr;
     return director.Succeeded() ? 0 : 1;
   } catch (const std::exception& e) {

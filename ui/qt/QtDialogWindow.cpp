@@ -61,6 +61,22 @@ QRect ToQRect(const Rect& rect) {
   return QRect(rect.left, rect.top, rect.Width(), rect.Height());
 }
 
+// Names for assistive technology of the controls that show no text of
+// their own: each lamp is named by the label beside it and what its colour
+// says, the status field by its purpose.
+struct AccessibleNaming {
+  int id;
+  int labelId;       // the lamp's label, or kNoId
+  const char* name;  // a fixed name, or null
+};
+constexpr AccessibleNaming kAccessibleNames[] = {
+    {IDC_USB_LAMP, IDC_USB_LABEL, nullptr},
+    {IDC_DEVICE_LAMP, IDC_DEVICE_LABEL, nullptr},
+    {IDC_STATUS_EDIT, kNoId, "Update status"},
+};
+// A lamp painted in this colour is on: connected.
+constexpr ColorRef kLampOn = RGB(0, 0xFF, 0);
+
 bool IsPushButton(ControlKind kind) {
   return kind == ControlKind::PushButton || kind == ControlKind::DefPushButton;
 }
@@ -247,6 +263,27 @@ void QtDialogWindow::BuildControls(const DialogTemplate& tpl) {
       previousTabStop = widget;
     }
   }
+  for (const AccessibleNaming& naming : kAccessibleNames) NameForAccessibility(naming.id);
+}
+
+// Lamps start off (red), as the dialog opens with no adapter port.
+void QtDialogWindow::NameForAccessibility(int id) {
+  for (const AccessibleNaming& naming : kAccessibleNames) {
+    if (naming.id != id) continue;
+    QWidget* widget = Control(id);
+    if (widget == nullptr) return;
+    if (naming.name != nullptr) {
+      widget->setAccessibleName(QString::fromUtf8(naming.name));
+      return;
+    }
+    const auto* label = qobject_cast<const QLabel*>(Control(naming.labelId));
+    const QString labelText = label != nullptr ? label->text() : QString();
+    const auto on = m_lampOn.find(id);
+    const bool connected = on != m_lampOn.end() && on->second;
+    widget->setAccessibleName(labelText + (connected ? QStringLiteral(": connected")
+                                                     : QStringLiteral(": not connected")));
+    return;
+  }
 }
 
 const QtDialogWindow::ControlEntry* QtDialogWindow::FindControl(int id) const {
@@ -294,6 +331,10 @@ void QtDialogWindow::SetDlgItemText(int id, const Text& text) {
     button->setText(value);
   } else if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
     edit->setText(value);
+  }
+  // A lamp's name begins with its label's text.
+  for (const AccessibleNaming& naming : kAccessibleNames) {
+    if (naming.labelId == id) NameForAccessibility(naming.id);
   }
 }
 
@@ -493,6 +534,16 @@ void QtDialogWindow::Rectangle(const Rect& rect, ColorRef brush) {
   const QRect r = ToQRect(rect);
   m_painter->fillRect(r, Qt::black);
   m_painter->fillRect(r.adjusted(1, 1, -1, -1), ToQColor(brush));
+  // Painting a lamp's area tells its state: what a screen reader says of it
+  // follows the colour the eye sees.
+  for (const ControlEntry& c : m_controls) {
+    if (c.kind != ControlKind::OwnerDrawStatic || c.widget->geometry() != r) continue;
+    const bool on = brush == kLampOn;
+    const auto known = m_lampOn.find(c.id);
+    if (known != m_lampOn.end() && known->second == on) continue;
+    m_lampOn[c.id] = on;
+    NameForAccessibility(c.id);
+  }
 }
 
 void QtDialogWindow::DrawEdge(const Rect& rect, unsigned edge, unsigned flags) {

@@ -93,6 +93,8 @@ class QtDialogWindow : public QDialog, public Window {
   };
 
   void BuildControls(const DialogTemplate& tpl);
+  // Gives control `id` its name for assistive technology, if it has one.
+  void NameForAccessibility(int id);
   const ControlEntry* FindControl(int id) const;
   void ShowSystemMenu(const QPoint& globalPos);
 
@@ -103,6 +105,8 @@ class QtDialogWindow : public QDialog, public Window {
   std::vector<MenuItem> m_menuItems;
   bool m_systemMenuEnabled = true;
   std::map<unsigned, QTimer*> m_timers;
+  // Lamp control -> whether it was last painted on (green).
+  std::map<int, bool> m_lampOn;
   // The painter of the paint in progress; null outside paintEvent.
   QPainter* m_painter = nullptr;
   bool m_ended = false;
