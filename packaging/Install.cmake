@@ -71,6 +71,12 @@ function(quorvel_install_program target)
 endfunction()
 
 function(quorvel_install_desktop_files)
+  # The command-line flasher and the simulator need no window.
+  foreach(tool quorvel-flash quorvel-sim)
+    if(TARGET ${tool})
+      quorvel_install_program(${tool})
+    endif()
+  endforeach()
   if(NOT TARGET quorvel)
     return()  # no program without the Qt front end
   endif()
@@ -136,7 +142,11 @@ serial port and keeps ModemManager away from it. The texts are English, or
 Japanese when the settings file selects it.
 .
 The demo, quorvel-demo, runs the same window against a simulated adapter
-and device, with sample update files: no hardware needed.")
+and device, with sample update files: no hardware needed.
+.
+quorvel-flash runs the same updates from the command line, for scripts and
+production lines, on several adapters at once; quorvel-sim serves simulated
+adapters and devices to try it on.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")  # quorvel_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORVEL_DEB_MAINTAINER}")
