@@ -38,6 +38,23 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
   }
   m_linkState = result.state;
   if (SetsLinkState(result.outcome)) InvalidateLamps();
+
+  // A device that stays silent may be behind another adapter of the same
+  // kind; with one adapter nothing changes.
+  m_silentTicks = m_linkState == kDeviceSilent ? m_silentTicks + 1 : 0;
+  if (m_silentTicks >= kSilentTicksBeforeNextAdapter && m_adapterCount > 1) MoveToNextAdapter();
+}
+
+void CQuorvelDlg::MoveToNextAdapter() {
+  m_link.ClosePort();
+  m_linkState = kNoAdapterPort;
+  OpenAdapter(m_adapterPort);
+  // Nothing opened (not even this adapter again): back to discovery.
+  if (m_linkState == kNoAdapterPort) InvalidateLamps();
+}
+
+PortPlatform& CQuorvelDlg::Ports() {
+  return m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform();
 }
 
 bool CQuorvelDlg::ReadDeviceVersion() {
@@ -47,10 +64,14 @@ bool CQuorvelDlg::ReadDeviceVersion() {
   return true;
 }
 
-void CQuorvelDlg::FindAdapterPort() {
-  const AdapterSearch search = OpenAdapterPort(
-      m_link, m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform(), m_model);
+void CQuorvelDlg::FindAdapterPort() { OpenAdapter(Text()); }
+
+void CQuorvelDlg::OpenAdapter(const Text& after) {
+  const AdapterSearch search = OpenAdapterPort(m_link, Ports(), m_model, after);
+  m_silentTicks = 0;
   if (!search.opened) return;
+  m_adapterPort = search.portName;
+  m_adapterCount = search.adapters;
   m_linkState = kDeviceSilent;
   InvalidateLamps();
 }
@@ -90,6 +111,7 @@ void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_model = model;
   m_baudRate = baudRate;
   m_linkState = kNoAdapterPort;
+  m_silentTicks = 0;
   if (m_link.hPort != kInvalidPort) m_link.ClosePort();
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
 }
