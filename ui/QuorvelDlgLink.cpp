@@ -2,6 +2,9 @@
 // of the link probe (link/LinkProbe.h) and shows what it found as lamp
 // colours, version and hint texts. The model buttons belong here too.
 
+#include <algorithm>
+#include <array>
+
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
