@@ -121,7 +121,8 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   return ok;
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                   const WaitHook* whileWaiting) {
   CheckOpen(port);
   const uint64_t startMs = g_port.clockMs;
   const uint64_t deadlineMs = startMs + timeoutMs;
@@ -133,6 +134,7 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
       break;
     }
     if (g_port.lateArrivalMs != 0) {
+      if (whileWaiting != nullptr) (*whileWaiting)();
       if (g_port.lateArrivalMs > deadlineMs) {
         timedOut = true;
         break;
@@ -165,7 +167,10 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
   }
   // A hang-up ends the wait at once; a pause, the end of the script or bytes
   // that come too late let the whole time-out pass.
-  if (timedOut) g_port.clockMs = std::max(g_port.clockMs, deadlineMs);
+  if (timedOut) {
+    if (whileWaiting != nullptr) (*whileWaiting)();
+    g_port.clockMs = std::max(g_port.clockMs, deadlineMs);
+  }
   if (got == count) TakeTrailingCodes();
   fuzz::PortEvent& event = Record(fuzz::PortOp::Read, got == count);
   event.bytes.assign(buffer, buffer + got);

@@ -437,6 +437,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         });
         break;
     }
+    // The window is kept answering during the job's waits, never outside.
+    ws.onKeepResponsive = [&] {
+      FUZZ_CHECK(dlg.m_jobRunning);
+      FUZZ_CHECK(!w.IsEnabled(IDC_UPDATE));
+    };
     ws.onPump = [&] {
       FUZZ_CHECK(dlg.m_jobRunning);
       FUZZ_CHECK(!w.IsEnabled(IDC_UPDATE) && !w.IsEnabled(IDC_MODEL1_RADIO) &&

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "serial/PortError.h"
@@ -29,10 +30,18 @@ bool PortPurge(PortHandle port);
 // timeoutMs have passed since the call began (monotonic): a stalled adapter
 // neither takes nor sends them. False also on an error or a hang-up.
 bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs);
+// Called again and again while a read waits, when given, so that a window
+// can repaint and answer its desktop. It must not use the port. The read's
+// deadline and what it takes from the line stay as they are.
+using WaitHook = std::function<void()>;
+// How often a wait hook is called at the most.
+constexpr uint32_t kWaitHookPeriodMs = 50;
+
 // Reads exactly `count` bytes or fails once timeoutMs have passed since the
 // call began (monotonic). Returns the number of bytes read; on failure the
 // bytes already read are in `buffer`. A hang-up ends the wait at once.
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs);
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                   const WaitHook* whileWaiting = nullptr);
 
 // Monotonic milliseconds, for every wait in the program.
 uint64_t MonotonicMs();

@@ -58,7 +58,8 @@ bool SerialLink::WriteBytes(uint8_t count, const uint8_t* data) {
 
 bool SerialLink::ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs) {
   if (hPort == kInvalidPort) return false;
-  return PortReadAll(hPort, buffer, count, timeoutMs) == count;
+  return PortReadAll(hPort, buffer, count, timeoutMs, whileWaiting ? &whileWaiting : nullptr) ==
+         count;
 }
 
 bool SerialLink::SendCommand(uint8_t commandByte) {

@@ -4,6 +4,7 @@
 // the update job (QuorvelDlgUpdate.cpp) the record transfer of update/, and
 // both show what those return.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "serial/SerialLink.h"
@@ -89,10 +90,22 @@ class CQuorvelDlg : public CDialogEx {
   bool m_jobRunning = false;
   // A close request that arrived during a job; honoured when the job ends.
   bool m_closePending = false;
+  // The adapter whose port discovery opened (its port name), how many
+  // adapters the list held then, and the ticks the device has stayed silent
+  // on it: after kSilentTicksBeforeNextAdapter the monitor moves on to the
+  // next adapter, if there is one.
+  Text m_adapterPort;
+  size_t m_adapterCount = 0;
+  int m_silentTicks = 0;
 
  private:
   // One monitor step for `model`.
   void ProbeStep(int32_t model);
+  // Discovery; with `after` naming an adapter, the next one is tried first.
+  void OpenAdapter(const Text& after);
+  // Closes the silent adapter's port and opens the next adapter's.
+  void MoveToNextAdapter();
+  PortPlatform& Ports();
   void SelectModel(int32_t model, int32_t baudRate);
   void InvalidateLamps();
   // Shared body of the two jobs.

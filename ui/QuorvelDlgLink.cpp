@@ -2,6 +2,9 @@
 // of the link probe (link/LinkProbe.h) and shows what it found as lamp
 // colours, version and hint texts. The model buttons belong here too.
 
+#include <algorithm>
+#include <array>
+
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
@@ -38,6 +41,23 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
   }
   m_linkState = result.state;
   if (SetsLinkState(result.outcome)) InvalidateLamps();
+
+  // A device that stays silent may be behind another adapter of the same
+  // kind; with one adapter nothing changes.
+  m_silentTicks = m_linkState == kDeviceSilent ? m_silentTicks + 1 : 0;
+  if (m_silentTicks >= kSilentTicksBeforeNextAdapter && m_adapterCount > 1) MoveToNextAdapter();
+}
+
+void CQuorvelDlg::MoveToNextAdapter() {
+  m_link.ClosePort();
+  m_linkState = kNoAdapterPort;
+  OpenAdapter(m_adapterPort);
+  // Nothing opened (not even this adapter again): back to discovery.
+  if (m_linkState == kNoAdapterPort) InvalidateLamps();
+}
+
+PortPlatform& CQuorvelDlg::Ports() {
+  return m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform();
 }
 
 bool CQuorvelDlg::ReadDeviceVersion() {
@@ -47,10 +67,14 @@ bool CQuorvelDlg::ReadDeviceVersion() {
   return true;
 }
 
-void CQuorvelDlg::FindAdapterPort() {
-  const AdapterSearch search = OpenAdapterPort(
-      m_link, m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform(), m_model);
+void CQuorvelDlg::FindAdapterPort() { OpenAdapter(Text()); }
+
+void CQuorvelDlg::OpenAdapter(const Text& after) {
+  const AdapterSearch search = OpenAdapterPort(m_link, Ports(), m_model, after);
+  m_silentTicks = 0;
   if (!search.opened) return;
+  m_adapterPort = search.portName;
+  m_adapterCount = search.adapters;
   m_linkState = kDeviceSilent;
   InvalidateLamps();
 }
@@ -90,6 +114,7 @@ void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_model = model;
   m_baudRate = baudRate;
   m_linkState = kNoAdapterPort;
+  m_silentTicks = 0;
   if (m_link.hPort != kInvalidPort) m_link.ClosePort();
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
 }

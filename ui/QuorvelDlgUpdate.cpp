@@ -2,6 +2,7 @@
 // monitor, hold the file, run the record transfer (update/RecordTransfer.h)
 // with the progress shown after every record, and show how it ended.
 
+#include <algorithm>
 #include <memory>
 
 #include "link/LinkProbe.h"
@@ -102,10 +103,14 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   m_wnd->SetDlgItemText(IDC_STATUS_EDIT, u" ");
   m_wnd->KillTimer(kLinkTimerId);
   LockControlsForJob(true);
+  // Every wait of the job keeps the window painted and answering the
+  // desktop; input waits for the job's message pump or its end.
+  m_link.whileWaiting = [this] { m_wnd->KeepResponsive(); };
 
   // Every end from here on: controls back, then a close that was asked for
   // meanwhile.
   const auto endJob = [this] {
+    m_link.whileWaiting = nullptr;
     LockControlsForJob(false);
     if (m_closePending) {
       m_closePending = false;
@@ -147,12 +152,17 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   heldFile.Close();
   m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
   m_wnd->UpdateWindow();
-  // One second without processing messages before the monitor resumes; a
-  // sleep rather than a spin, so the second costs no processor time.
+  // One second without taking input before the monitor resumes; slept in
+  // short steps that keep the window painted and answering, so the second
+  // costs no processor time and the desktop sees no hang.
   if (m_env.pauseMs) {
     m_env.pauseMs(kPauseAfterUpdateMs);
   } else {
-    SleepMs(kPauseAfterUpdateMs);
+    const uint64_t end = MonotonicMs() + kPauseAfterUpdateMs;
+    for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs()) {
+      SleepMs(static_cast<uint32_t>(std::min<uint64_t>(kWaitHookPeriodMs, end - now)));
+      m_wnd->KeepResponsive();
+    }
   }
   m_refreshVersion = 1;
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);

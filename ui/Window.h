@@ -74,6 +74,10 @@ class Window {
   // Handles at most one waiting message (if any) and gives the toolkit its
   // idle processing; never waits. Returns true if a message was handled.
   virtual bool PumpWaitingMessage() = 0;
+  // Repaints what is invalid and lets the toolkit answer the desktop (its
+  // liveness ping, a close request), taking no user input; never waits.
+  // Called again and again while a job waits for the device.
+  virtual void KeepResponsive() = 0;
   // The system's file-open dialog, modal over this window. `filter` is in the
   // form "Text (*.ext)|*.ext|All Files (*.*)|*.*||". Empty when cancelled.
   virtual Text ChooseFile(const Text& filter) = 0;

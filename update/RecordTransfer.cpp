@@ -114,6 +114,17 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
 
 UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image,
                        TransferObserver& observer) {
+  // The observer hears every wait, unless the caller has its own hook.
+  const bool ownHook = !link.whileWaiting;
+  if (ownHook) link.whileWaiting = [&observer] { observer.Idle(); };
+  struct HookReset {
+    SerialLink& link;
+    bool own;
+    ~HookReset() {
+      if (own) link.whileWaiting = nullptr;
+    }
+  } reset{link, ownHook};
+
   if (!link.PurgePort()) return UpdateResult::PurgeFailed;
   const UpdateResult handshake = RunHandshake(link, model);
   if (handshake != UpdateResult::Completed) return handshake;

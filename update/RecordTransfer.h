@@ -53,10 +53,11 @@ class TransferObserver {
   // messages (the window handles one). Anything it does must leave the
   // link alone; a window keeps the controls that start jobs locked.
   virtual void KeepAlive() {}
-  // While the transfer waits for the device: the caller may repaint and
-  // answer its desktop, taking no input. Neither bytes nor waits change
-  // when it is called. A default that does nothing suits callers without a
-  // window.
+  // Again and again while RunUpdate waits for the device (about every
+  // kWaitHookPeriodMs of serial/PortLayer.h), unless the link already has a
+  // wait hook of the caller's: the caller may repaint and answer its
+  // desktop, taking no input. Neither bytes nor waits change when it is
+  // called. A default that does nothing suits callers without a window.
   virtual void Idle() {}
   // Between records, after KeepAlive: true ends the transfer (Stopped)
   // before the next record or resend goes out. The window never stops; a

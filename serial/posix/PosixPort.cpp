@@ -224,7 +224,8 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   return DrainUntil(port, deadline);
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                   const WaitHook* whileWaiting) {
   const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
   size_t got = 0;
   bool hungUp = false;
@@ -245,11 +246,16 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
     const uint64_t now = MonotonicNs();
     if (now >= deadline) return got;
     pollfd pfd{static_cast<int>(port), POLLIN, 0};
-    const int r = poll(&pfd, 1, CeilMs(deadline - now));
+    int waitMs = CeilMs(deadline - now);
+    if (whileWaiting != nullptr && waitMs > static_cast<int>(kWaitHookPeriodMs)) {
+      waitMs = static_cast<int>(kWaitHookPeriodMs);
+    }
+    const int r = poll(&pfd, 1, waitMs);
     if (r < 0) {
       if (errno == EINTR) continue;
       return got;
     }
+    if (r == 0 && whileWaiting != nullptr) (*whileWaiting)();
     if ((pfd.revents & POLLNVAL) != 0) return got;
     if ((pfd.revents & (POLLERR | POLLHUP)) != 0) hungUp = true;
   }

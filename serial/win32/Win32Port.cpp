@@ -30,8 +30,22 @@ std::wstring WidePath(const std::string& path) {
 // cancelled, and the call returns only once the driver has let go of the
 // buffer and of the completion record: a cancelled read never writes into
 // memory its caller has moved on from. Returns the bytes moved.
+// Waits for the event up to `waitMs`; with a hook, in slices of at most
+// kWaitHookPeriodMs with the hook called between them, to the same deadline.
+DWORD WaitForTransfer(HANDLE event, DWORD waitMs, const WaitHook* hook) {
+  if (hook == nullptr || waitMs == INFINITE) return WaitForSingleObject(event, waitMs);
+  const ULONGLONG deadline = GetTickCount64() + waitMs;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD waited = WaitForSingleObject(event, left < kWaitHookPeriodMs ? left : kWaitHookPeriodMs);
+    if (waited != WAIT_TIMEOUT || left == 0) return waited;
+    (*hook)();
+  }
+}
+
 template <typename Start>
-DWORD Transfer(HANDLE port, DWORD waitMs, Start start) {
+DWORD Transfer(HANDLE port, DWORD waitMs, Start start, const WaitHook* hook = nullptr) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) return 0;
   OVERLAPPED ov{};
@@ -40,7 +54,7 @@ DWORD Transfer(HANDLE port, DWORD waitMs, Start start) {
   if (!start(&ov, &moved)) {
     moved = 0;
     if (GetLastError() == ERROR_IO_PENDING) {
-      const DWORD waited = WaitForSingleObject(event, waitMs);
+      const DWORD waited = WaitForTransfer(event, waitMs, hook);
       if (waited == WAIT_OBJECT_0) {
         if (!GetOverlappedResult(port, &ov, &moved, FALSE)) moved = 0;
       } else {
@@ -148,15 +162,17 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
          }) == size;
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs) {
+size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                   const WaitHook* whileWaiting) {
   if (count == 0) return 0;
   HANDLE h = AsHandle(port);
   const auto size = static_cast<DWORD>(count);
   // INFINITE is 0xFFFFFFFF: the largest wait asked for stays a bounded one.
   const DWORD waitMs = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
-  return Transfer(h, waitMs, [&](OVERLAPPED* ov, DWORD* moved) {
-    return ReadFile(h, buffer, size, moved, ov) != 0;
-  });
+  return Transfer(
+      h, waitMs,
+      [&](OVERLAPPED* ov, DWORD* moved) { return ReadFile(h, buffer, size, moved, ov) != 0; },
+      whileWaiting);
 }
 
 uint64_t MonotonicMs() { return GetTickCount64(); }

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 
+#include "link/LinkProbe.h"
 #include "link/Protocol.h"
 #include "support/FakePortPlatform.h"
 #include "support/HeadlessWindow.h"
+#include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
 #include "support/TestEnvironment.h"
@@ -153,6 +155,41 @@ TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
   termios tio{};
   ASSERT_EQ(tcgetattr(dlg->m_link.hPort, &tio), 0);
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B1200));
+}
+
+// Two adapters with the same identifiers, the device behind the second: the
+// first opens, stays silent for the named number of ticks, then the monitor
+// moves on. With one adapter it stays where it is and lists no ports again.
+TEST_F(DiscoveryTest, DeviceSilentOnOneAdapterMovesOnToTheNext) {
+  for (const bool two : {true, false}) {
+    SCOPED_TRACE(two ? "two adapters" : "one adapter");
+    sim::SimulatedDevice device(lineB, protocol::kModel2);
+    if (two) {
+      List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
+            {u"y#vid_10c4&pid_ea60", u"Bridge (COM:ttyB)"}});
+    } else {
+      List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+    }
+    w->Click(IDC_MODEL2_RADIO);
+    lineA.ClearReceived();
+    w->Tick();
+    ASSERT_EQ(dlg->m_linkState, 1);
+    const int listings = ports.setsOpened;
+    for (int i = 0; i < kSilentTicksBeforeNextAdapter - 1; ++i) w->Tick();
+    EXPECT_EQ(dlg->m_linkState, 1);
+    EXPECT_EQ(device.ProbeCount(), 0u) << "moved on too early";
+    w->Tick();  // the last silent tick
+    w->Tick();
+    if (two) {
+      EXPECT_EQ(dlg->m_linkState, 2);
+      EXPECT_EQ(device.VersionQueryCount(), 1u);
+    } else {
+      EXPECT_EQ(dlg->m_linkState, 1);
+      EXPECT_EQ(ports.setsOpened, listings);
+      EXPECT_EQ(lineA.Received(),
+                std::vector<uint8_t>(kSilentTicksBeforeNextAdapter + 1, protocol::kProbeModel2));
+    }
+  }
 }
 
 }  // namespace

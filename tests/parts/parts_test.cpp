@@ -158,7 +158,9 @@ TEST_F(PartsTest, UnacceptedAnswersKeepStateOne) {
 struct Progress final : TransferObserver {
   void OnProgress(uint32_t percent) override { percents.push_back(percent); }
   void KeepAlive() override { keptAliveAtMs.push_back(fuzz::VirtualNowMs()); }
+  void Idle() override { ++idles; }
   std::vector<uint32_t> percents;
+  int idles = 0;
   std::vector<uint64_t> keptAliveAtMs;
 };
 
@@ -187,6 +189,10 @@ TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
   EXPECT_GE(waitedMs, 6u * 2000u);
   EXPECT_LT(waitedMs, 6u * 2000u + 5000u);
   EXPECT_EQ(progress.percents, std::vector<uint32_t>{50});
+  // Each wait that ran out, and the late verdict, let the caller keep its
+  // window alive; the hook is gone with the transfer.
+  EXPECT_GE(progress.idles, 7);
+  EXPECT_FALSE(link.whileWaiting);
 }
 
 // A stop asked for between records ends the transfer before the next record

@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>
+#include <QThread>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -274,6 +275,22 @@ TEST_F(DialogWindowTest, ContextMenuOffersTheAppendedItemsAsSystemCommands) {
   });
   EXPECT_EQ(offered, QStringList{QStringLiteral("About Update Routine(&A)...")});
   EXPECT_EQ(dlg.sysCommands, std::vector<unsigned>{16});
+}
+
+TEST_F(DialogWindowTest, KeepResponsivePaintsWithoutWaiting) {
+  RecordingDialog dlg(ws);
+  RunModalWith(dlg, [&](QtDialogWindow& w) {
+    ASSERT_TRUE(WaitFor([&] { return dlg.paints > 0; }));
+    const int before = dlg.paints;
+    w.update();
+    // Only KeepResponsive processes events here.
+    for (int i = 0; i < 200 && dlg.paints == before; ++i) {
+      w.KeepResponsive();
+      QThread::msleep(5);
+    }
+    EXPECT_GT(dlg.paints, before);
+    w.EndDialog(kEndedByTest);
+  });
 }
 
 TEST_F(DialogWindowTest, DisabledSystemMenuDoesNotOpen) {

@@ -177,5 +177,28 @@ TEST(PortLayer, SignalsNeitherShortenNorBreakWaits) {
   PortClose(port);
 }
 
+// A wait hook is called while a read waits, and changes neither its deadline
+// nor what it takes.
+TEST(PortLayer, WaitHookRunsDuringTheWaitWithoutChangingIt) {
+  sim::SimulatedLine line;
+  const PortHandle port = PortOpen(line.DevicePath(), 19200);
+  ASSERT_NE(port, kInvalidPort);
+  int calls = 0;
+  const WaitHook hook = [&calls] { ++calls; };
+
+  uint8_t buffer[3] = {};
+  uint64_t start = MonotonicMs();
+  EXPECT_EQ(PortReadAll(port, buffer, 1, 300, &hook), 0u);
+  EXPECT_GE(MonotonicMs() - start, 300u);
+  EXPECT_GE(calls, 1);
+
+  line.Send({7, 8, 9}, 150);
+  start = MonotonicMs();
+  EXPECT_EQ(PortReadAll(port, buffer, 3, 2000, &hook), 3u);
+  EXPECT_LT(MonotonicMs() - start, 2000u);
+  EXPECT_EQ(buffer[2], 9);
+  PortClose(port);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -102,6 +102,12 @@ bool HeadlessWindow::PumpWaitingMessage() {
   return true;
 }
 
+void HeadlessWindow::KeepResponsive() {
+  ++keepResponsiveCount;
+  if (m_system.onKeepResponsive) m_system.onKeepResponsive();
+  Paint();
+}
+
 Text HeadlessWindow::ChooseFile(const Text& filter) {
   fileFilters.push_back(filter);
   if (m_system.filesToPick.empty()) return Text();

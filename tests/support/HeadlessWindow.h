@@ -84,6 +84,7 @@ class HeadlessWindow : public Window {
   int paintCount = 0;
   int updateWindowCount = 0;
   int pumpCount = 0;
+  int keepResponsiveCount = 0;
   std::vector<Text> fileFilters;                    // every ChooseFile filter
   std::vector<unsigned> defaultSysCommands;
   std::optional<int> endResult;                     // set by EndDialog
@@ -112,6 +113,7 @@ class HeadlessWindow : public Window {
   void InvalidateRect(const Rect& rect, bool erase) override;
   void UpdateWindow() override;
   bool PumpWaitingMessage() override;
+  void KeepResponsive() override;
   Text ChooseFile(const Text& filter) override;
   void EndDialog(int result) override { endResult = result; }
   void DefaultSysCommand(unsigned nID, long lParam) override;
@@ -149,6 +151,8 @@ class HeadlessWindowSystem : public WindowSystem {
   std::function<void(const MessageBoxRecord&)> onMessageBox;
   // Called at every PumpWaitingMessage, before a posted action runs.
   std::function<void()> onPump;
+  // Called at every KeepResponsive (which runs no posted action).
+  std::function<void()> onKeepResponsive;
   std::function<void(CDialogEx&, HeadlessWindow&)> onModal;
   // Template identifiers of every modal run, in order.
   std::vector<int> modalRuns;

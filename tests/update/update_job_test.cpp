@@ -85,6 +85,15 @@ class UpdateJobTest : public testing::Test {
       v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
       pumps.push_back(v);
     };
+    // And at every moment the job keeps the window answering while it waits.
+    ws.onKeepResponsive = [this] {
+      PumpView v;
+      v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
+                          w.IsEnabled(IDC_MODEL2_RADIO);
+      v.jobRunning = dlg->m_jobRunning;
+      v.systemMenuEnabled = w.systemMenuEnabled;
+      responsive.push_back(v);
+    };
   }
 
   // The selected model's device answered and its port is open, as the link
@@ -129,6 +138,7 @@ class UpdateJobTest : public testing::Test {
     EXPECT_TRUE(w.IsEnabled(IDC_MODEL1_RADIO));
     EXPECT_TRUE(w.IsEnabled(IDC_MODEL2_RADIO));
     EXPECT_FALSE(dlg->m_jobRunning);
+    EXPECT_FALSE(dlg->m_link.whileWaiting) << "the wait hook outlives the job";
     if (!heldPath.empty()) {
       EXPECT_TRUE(CanLockElsewhere(heldPath)) << "the file is still held";
     }
@@ -191,6 +201,7 @@ class UpdateJobTest : public testing::Test {
   JobWindow w{ws, *dlg, *FindDialogTemplate(IDD_QUORVEL_DIALOG)};
   Text heldPath;
   std::vector<PumpView> pumps;
+  std::vector<PumpView> responsive;
 };
 
 // ---- completion
@@ -374,9 +385,20 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
     Connect(2);
     PickImage(MakeRecord(3, 0x77));
     device->SetHandshakeAnswer(1, c.reply);
+    responsive.clear();
+    const int pumpsBefore = w.pumpCount;
     RunJob();
     ExpectCompletion();
     env.pauses.clear();
+    // A slow reply: the window was kept answering while the job waited for
+    // it, with the job's controls locked and no input taken.
+    if (c.reply.delayMs > 0) EXPECT_FALSE(responsive.empty());
+    for (const PumpView& v : responsive) {
+      EXPECT_TRUE(v.jobRunning);
+      EXPECT_FALSE(v.controlsEnabled);
+      EXPECT_FALSE(v.systemMenuEnabled);
+    }
+    EXPECT_EQ(w.pumpCount - pumpsBefore, 1);  // the one record's pump only
     const Bytes sent = line.Received();
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + c.commands), Bytes(c.commands, 0xD6));
     EXPECT_EQ(sent.size(), c.commands + 5);

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QGroupBox>
@@ -406,6 +407,12 @@ bool QtDialogWindow::PumpWaitingMessage() {
   QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
   if (dispatcher == nullptr) return false;
   return dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+void QtDialogWindow::KeepResponsive() {
+  // Input stays queued for later; painting, the window manager's ping and
+  // its close request are handled now.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 Text QtDialogWindow::ChooseFile(const Text& filter) {

@@ -53,6 +53,7 @@ class QtDialogWindow : public QDialog, public Window {
   void InvalidateRect(const Rect& rect, bool erase) override;
   void UpdateWindow() override;
   bool PumpWaitingMessage() override;
+  void KeepResponsive() override;
   Text ChooseFile(const Text& filter) override;
   void EndDialog(int result) override;
   void DefaultSysCommand(unsigned nID, long lParam) override;
