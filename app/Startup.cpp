@@ -27,7 +27,7 @@ int RunProgram(char* programName, Environment environment) {
 
   CQuorvelApp app(std::move(environment));
   app.InitInstance();
-  return 0;
+  return app.ExitCode();
 }
 
 }  // namespace quorvel
