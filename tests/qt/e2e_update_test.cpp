@@ -41,7 +41,10 @@ constexpr QRgb kGreen = 0x00FF00;
 const std::filesystem::path kSamples =
     std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
 
-QString SamplePath(const char* name) { return QString::fromStdString((kSamples / name).string()); }
+// Absolute: the file dialog takes a relative name as relative to its own folder.
+QString SamplePath(const char* name) {
+  return QString::fromStdString(std::filesystem::absolute(kSamples / name).string());
+}
 
 QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
 
