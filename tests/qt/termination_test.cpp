@@ -55,8 +55,7 @@ class TerminationTest : public ::testing::Test {
 // The job sends every record before the program ends.
 TEST_F(TerminationTest, DuringAJobTheJobEndsFirst) {
   const QString sample = QString::fromStdString(
-      std::filesystem::canonical(std::filesystem::path(__FILE__).parent_path() /
-                                 "../../samples/olmar-demo.pkc").string());
+      (std::filesystem::path(QUORVEL_SAMPLES_DIR) / "olmar-demo.pkc").string());
   for (const int signo : {SIGTERM, SIGHUP, SIGINT}) {
     int heldAt = 0;  // progress texts shown while the close was held
     EXPECT_EXIT(Run([&](CQuorvelDlg& dlg, QtDialogWindow& w) {

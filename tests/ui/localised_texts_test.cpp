@@ -95,7 +95,7 @@ TEST_F(LocalisedTextsTest, AllTextsFromLanguageFile) {
 // The Japanese file installed beside the program translates every text.
 TEST_F(LocalisedTextsTest, OurJapaneseFileGivesEveryText) {
   Environment env = Env(kJapanese);
-  env.programPath = (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "ui" /
+  env.programPath = (std::filesystem::path(QUORVEL_SOURCE_DIR) / "ui" /
                      "quorvel").string();
   const std::vector<Text> texts = Fields(LoadTexts(env));
   EXPECT_EQ(texts[0], u"ファームウェア更新 V1.1.1");

@@ -18,8 +18,7 @@
 namespace quorvel {
 namespace {
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
+const std::filesystem::path kSamples = QUORVEL_SAMPLES_DIR;
 
 struct Sample {
   const char* name;
