@@ -49,7 +49,8 @@ long long MsSince(Clock::time_point start) {
 
 // Another holder of a file, through a lock of its own.
 bool CanLockElsewhere(const Text& path) {
-  const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: the file may have been replaced by a FIFO.
+  const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
