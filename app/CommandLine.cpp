@@ -28,6 +28,8 @@ void PrintHelp(const ProgramInfo& program, const std::string& languageSwitchPath
       "\n"
       "  -h, --help     show this help and exit\n"
       "      --version  show the version and exit\n"
+      "      --verbose  write what the link and the update jobs do to standard\n"
+      "                 error, one line an event (for support requests)\n"
       "\n"
       "Qt's own options are passed on to Qt, for example -platform wayland,\n"
       "-display :1 or -style fusion.\n",

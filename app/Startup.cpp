@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/QuorvelApp.h"
 #include "base/Version.h"
@@ -35,10 +37,27 @@ int RunProgram(int argc, char* argv[], const ProgramInfo& program, Environment e
   if (const std::optional<int> answered = AnswerInformationOptions(argc, argv, program, environment.languageSwitchPath)) return *answered;
   const bool styleChosen = StyleChosen(argc, argv);
 
-  // Qt takes its own options out of the list it is given.
-  int qtArgc = argc;
-  std::vector<char*> qtArgv(argv, argv + argc);
+  // Our own option is taken out; Qt takes its own out of what is left.
+  std::vector<char*> qtArgv;
+  bool verbose = false;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && std::strcmp(argv[i], "--verbose") == 0) {
+      verbose = true;
+    } else {
+      qtArgv.push_back(argv[i]);
+    }
+  }
+  int qtArgc = static_cast<int>(qtArgv.size());
   qtArgv.push_back(nullptr);
+
+  // Lines for the user outside the window go to standard error, one each,
+  // at once.
+  const std::string name = program.name;
+  environment.reportLine = [name](const std::string& line) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), line.c_str());
+    std::fflush(stderr);
+  };
+  if (verbose) environment.trace = environment.reportLine;
   std::optional<QApplication> application;
   {
     QtStartGuard guard(program.name, qtArgc, qtArgv.data());

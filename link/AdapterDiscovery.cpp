@@ -74,8 +74,10 @@ AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t mod
     if (link.hPort == kInvalidPort && link.OpenPort(name, baudRate)) {
       search.opened = true;
       search.portName = name;
+      search.openError = PortError{};
       return search;
     }
+    if (!search.openError.Failed()) search.openError = link.lastError;
   }
   return search;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "base/WideText.h"
+#include "serial/PortError.h"
 
 namespace quorvel {
 
@@ -38,6 +39,9 @@ struct AdapterSearch {
   Text portName;
   // Adapter entries in the list, whether or not they could be opened.
   size_t adapters = 0;
+  // Nothing opened though adapters are listed: why the first of them could
+  // not be opened (no permission, held by another program ...).
+  PortError openError;
   // The enumeration failed; nothing was opened. Its reason, for whoever
   // wants to show it (the window does not).
   bool listFailed = false;

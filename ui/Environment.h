@@ -29,6 +29,14 @@ struct Environment {
   PortPlatform* portPlatform = nullptr;
   // Waits without processing messages (the pause after an update).
   std::function<void(uint32_t)> pauseMs;
+  // Takes a line for the user outside the window (the program writes it to
+  // standard error): why an adapter that is plugged in cannot be used.
+  // Null: nowhere.
+  std::function<void(const std::string&)> reportLine;
+  // Takes a line for each thing the link and the jobs do (--verbose): port
+  // opened or why not, link state changes, each record's verdict. Null:
+  // nowhere.
+  std::function<void(const std::string&)> trace;
 
   // The running machine's locations (ui/linux/, ui/win32/FileLocations.cpp).
   static Environment System();

@@ -97,6 +97,12 @@ class CQuorvelDlg : public CDialogEx {
   Text m_adapterPort;
   size_t m_adapterCount = 0;
   int m_silentTicks = 0;
+  // Why an adapter that is plugged in cannot be opened (no permission, held
+  // by another program), in one line; empty when there is no such problem.
+  // It stands in the hint field instead of the no-adapter hint.
+  Text m_portProblem;
+  // The latest failure to open an adapter's port, of any kind, for the trace.
+  Text m_lastPortFailure;
 
  private:
   // One monitor step for `model`.
@@ -106,6 +112,8 @@ class CQuorvelDlg : public CDialogEx {
   // Closes the silent adapter's port and opens the next adapter's.
   void MoveToNextAdapter();
   PortPlatform& Ports();
+  // Hands a line to the environment's trace (--verbose), if any.
+  void Trace(const std::string& line) const;
   void SelectModel(int32_t model, int32_t baudRate);
   void InvalidateLamps();
   // Shared body of the two jobs.

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
+#include "serial/PortError.h"
 #include "serial/PortList.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -16,9 +18,33 @@ namespace quorvel {
 
 using namespace protocol;
 
+namespace {
+
+const char* StateName(uint8_t state) {
+  switch (state) {
+    case kNoAdapterPort: return "no adapter";
+    case kDeviceSilent: return "adapter found, device silent";
+    case kDeviceReady: return "device ready";
+    default: return "unknown";
+  }
+}
+
+}  // namespace
+
+void CQuorvelDlg::Trace(const std::string& line) const {
+  if (m_env.trace) m_env.trace(line);
+}
+
 void CQuorvelDlg::OnLinkTimer() {
+  const uint8_t before = m_linkState;
   if (m_model == kModel1) ProbeModel1();
   else if (m_model == kModel2) ProbeModel2();
+  if (m_linkState != before) {
+    std::string line = "link state " + std::to_string(before) + " -> " +
+                       std::to_string(m_linkState) + ": " + StateName(m_linkState);
+    if (m_linkState == kDeviceReady) line += ", version " + ToUtf8(FormatVersion(m_model, m_version));
+    Trace(line);
+  }
 }
 
 void CQuorvelDlg::ProbeModel1() { ProbeStep(kModel1); }
@@ -49,6 +75,7 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
 }
 
 void CQuorvelDlg::MoveToNextAdapter() {
+  Trace("device silent behind " + ToUtf8(m_adapterPort) + ": trying the next adapter");
   m_link.ClosePort();
   m_linkState = kNoAdapterPort;
   OpenAdapter(m_adapterPort);
@@ -72,7 +99,27 @@ void CQuorvelDlg::FindAdapterPort() { OpenAdapter(Text()); }
 void CQuorvelDlg::OpenAdapter(const Text& after) {
   const AdapterSearch search = OpenAdapterPort(m_link, Ports(), m_model, after);
   m_silentTicks = 0;
+  // An adapter that is there but that the user may not open, or that
+  // another program holds, is told once, in the hint field and outside the
+  // window, until the reason changes. Other failures (a port gone with its
+  // adapter) leave the usual hint and show only in the trace.
+  const Text reason = search.opened ? Text() : PortErrorMessage(search.openError);
+  const PortFailure failure = ClassifyPortError(search.openError);
+  const bool told = !search.opened && (failure == PortFailure::Permission || failure == PortFailure::Busy);
+  const Text problem = told ? reason : Text();
+  if (!reason.empty() && reason != m_lastPortFailure) Trace("port not opened: " + ToUtf8(reason));
+  m_lastPortFailure = reason;
+  if (problem != m_portProblem) {
+    m_portProblem = problem;
+    if (!problem.empty() && m_env.reportLine) m_env.reportLine(ToUtf8(problem));
+    if (m_linkState == kNoAdapterPort) {
+      m_shownLinkState = 0xFF;  // the hint is shown anew
+      InvalidateLamps();
+    }
+  }
   if (!search.opened) return;
+  Trace("port " + ToUtf8(search.portName) + " opened at " +
+        std::to_string(BaudRate(m_model)) + " baud");
   m_adapterPort = search.portName;
   m_adapterCount = search.adapters;
   m_linkState = kDeviceSilent;
@@ -85,7 +132,7 @@ void CQuorvelDlg::ShowLinkStatus() {
   switch (m_linkState) {
     case kNoAdapterPort:
       m_wnd->SetDlgItemText(IDC_VERSION_TEXT, u"");
-      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_strHintNoAdapter);
+      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_portProblem.empty() ? m_strHintNoAdapter : m_portProblem);
       break;
     case kDeviceSilent:
       m_wnd->SetDlgItemText(IDC_VERSION_TEXT, u"");
@@ -116,6 +163,8 @@ void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_linkState = kNoAdapterPort;
   m_silentTicks = 0;
   if (m_link.hPort != kInvalidPort) m_link.ClosePort();
+  Trace(std::string("model ") + (model == kModel1 ? "BRENIX" : "OLMAR I") + " selected, " +
+        std::to_string(baudRate) + " baud");
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
 }
 

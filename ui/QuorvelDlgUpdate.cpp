@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
@@ -35,6 +36,14 @@ class WindowProgress final : public TransferObserver {
     m_dlg.GetWindow()->UpdateWindow();
   }
   void KeepAlive() override { m_dlg.PumpMessages(); }
+  void OnVerdict(uint32_t offset, uint32_t size, uint8_t verdict) override {
+    if (!m_dlg.m_env.trace) return;
+    const char* meaning = verdict == kRecordAccepted   ? "accepted"
+                          : verdict == kRecordCrcError ? "check failed"
+                                                       : "send again";
+    m_dlg.m_env.trace("record at byte " + std::to_string(offset) + " (" + std::to_string(size) +
+                      " bytes): verdict 0x" + ToUtf8(HexByteText(verdict)) + ", " + meaning);
+  }
 
  private:
   CQuorvelDlg& m_dlg;
@@ -69,6 +78,7 @@ void CQuorvelDlg::LockControlsForJob(bool locked) {
 }
 
 void CQuorvelDlg::ShowJobEnd(UpdateResult result) {
+  Trace("update ended: " + ToUtf8(UpdateMessage(result)));
   m_wnd->MessageBox(UpdateMessage(result), IsRefusal(result) ? MbIcon::Stop : MbIcon::None);
 }
 
@@ -134,8 +144,11 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
     return;
   }
 
+  Trace("update from " + ToUtf8(path) + ": " + std::to_string(image->count) +
+        " bytes; handshake");
   UpdateResult result = RunHandshake(m_link, model);
   if (result == UpdateResult::Completed) {
+    Trace("handshake done; sending the records");
     WindowProgress progress(*this);
     result = SendRecords(m_link, *image, progress);
   }
@@ -150,6 +163,7 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   }
 
   heldFile.Close();
+  Trace("update completed");
   m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
   m_wnd->UpdateWindow();
   // One second without taking input before the monitor resumes; slept in

@@ -94,6 +94,7 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
 
     uint32_t next = position;
     const uint8_t verdict = link.rxBuf[0];
+    observer.OnVerdict(position, recordSize, verdict);
     if (verdict == kRecordAccepted) {
       confirmed += recordSize;
       resends = 0;

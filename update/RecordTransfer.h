@@ -49,6 +49,13 @@ class TransferObserver {
   // After every verdict, resends included: the share of the image the
   // device has accepted so far, in whole percent (truncated).
   virtual void OnProgress(uint32_t percent) = 0;
+  // As each verdict arrives, before it is acted on: the record's place in
+  // the image, its size and the device's verdict byte. For logs.
+  virtual void OnVerdict(uint32_t offset, uint32_t size, uint8_t verdict) {
+    (void)offset;
+    (void)size;
+    (void)verdict;
+  }
   // Right after OnProgress: the caller may handle its pending window
   // messages (the window handles one). Anything it does must leave the
   // link alone; a window keeps the controls that start jobs locked.

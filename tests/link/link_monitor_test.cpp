@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "link/link_fixture.h"
 
@@ -55,6 +61,39 @@ TEST(LinkMonitor, ReachesStateTwoInTwoTicksForBothModels) {
     const uint8_t probe = f.device.ProbeCommand();
     EXPECT_EQ(f.line.Received(), (std::vector<uint8_t>{probe, protocol::kVersionQuery}));
   }
+}
+
+// An adapter that another program holds: the hint names its port and the
+// reason, the line outside the window comes once; freed, the link comes up.
+// --verbose tells each step.
+TEST(LinkMonitor, AHeldAdapterIsToldOnceThenTheLinkComesUp) {
+  LinkFixture f(kModel2);
+  std::vector<std::string> reported;
+  std::vector<std::string> traced;
+  f.dlg->m_env.reportLine = [&](const std::string& line) { reported.push_back(line); };
+  f.dlg->m_env.trace = [&](const std::string& line) { traced.push_back(line); };
+  const int holder = ::open(f.line.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  f.SelectModel(kModel2);
+  for (int i = 0; i < 3; ++i) f.TickAndPaint();
+  EXPECT_EQ(f.dlg->m_linkState, 0);
+  const std::string hint = ToUtf8(f.w->TextOf(IDC_HINT_TEXT));
+  EXPECT_NE(hint.find(f.line.DevicePath() + " is held by another program"), std::string::npos) << hint;
+  EXPECT_EQ(reported, std::vector<std::string>{hint});
+
+  ::close(holder);
+  f.TickAndPaint();
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  f.TickAndPaint();
+  EXPECT_EQ(f.dlg->m_linkState, 2);
+  EXPECT_EQ(reported.size(), 1u);
+  const std::vector<std::string> expected = {
+      "model OLMAR I selected, 19200 baud", "port not opened: " + hint,
+      "port COM:ttySIM0 opened at 19200 baud", "link state 0 -> 1: adapter found, device silent",
+      "link state 1 -> 2: device ready, version P1.05.12"};
+  EXPECT_EQ(traced, expected);
 }
 
 TEST(LinkMonitor, NoModelMeansNoPortAndNothingSent) {

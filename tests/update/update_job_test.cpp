@@ -265,9 +265,16 @@ TEST_F(UpdateJobTest, ResendsUpToThreeTimesAndStartsCountingAfreshPerRecord) {
                        Answer::Accept(),  //
                        Answer::Reject(), Answer::Reject(), Answer::Reject(), Answer::Accept(),
                        Answer::Accept()});
+  std::vector<std::string> traced;
+  dlg->m_env.trace = [&](const std::string& line) { traced.push_back(line); };
   RunJob();
 
   ExpectCompletion();
+  // --verbose: each verdict as it came, then the end.
+  ASSERT_GE(traced.size(), 11u);
+  EXPECT_EQ(traced[traced.size() - 10], "record at byte 0 (42 bytes): verdict 0x55, send again");
+  EXPECT_EQ(traced[traced.size() - 2], "record at byte 84 (42 bytes): verdict 0x11, accepted");
+  EXPECT_EQ(traced.back(), "update completed");
   const std::vector<Bytes> expected = {records[0], records[0], records[0], records[0],
                                        records[1], records[1], records[1], records[1],
                                        records[2]};
@@ -392,7 +399,9 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
     env.pauses.clear();
     // A slow reply: the window was kept answering while the job waited for
     // it, with the job's controls locked and no input taken.
-    if (c.reply.delayMs > 0) EXPECT_FALSE(responsive.empty());
+    if (c.reply.delayMs > 0) {
+      EXPECT_FALSE(responsive.empty());
+    }
     for (const PumpView& v : responsive) {
       EXPECT_TRUE(v.jobRunning);
       EXPECT_FALSE(v.controlsEnabled);
