@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStringList>
 #include <QTimer>
@@ -61,6 +62,14 @@ inline void SendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = 
   QApplication::sendEvent(target, &press);
   QKeyEvent release(QEvent::KeyRelease, key, modifiers);
   QApplication::sendEvent(target, &release);
+}
+
+// Types `path` into the file dialog's name field, as a person does; a
+// selection in its list would depend on the folder having been read.
+inline void TypeFileName(QWidget* fileDialog, const QString& path) {
+  if (auto* name = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    name->setText(path);
+  }
 }
 
 // Processes events until `done` holds or `ms` have passed.

@@ -41,9 +41,11 @@ constexpr QRgb kGreen = 0x00FF00;
 const std::filesystem::path kSamples =
     std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
 
-// Absolute: the file dialog takes a relative name as relative to its own folder.
+// Absolute and without "..": the file dialog takes a relative name as
+// relative to its own folder, and, once in that folder, does not take a
+// name with "..".
 QString SamplePath(const char* name) {
-  return QString::fromStdString(std::filesystem::absolute(kSamples / name).string());
+  return QString::fromStdString(std::filesystem::canonical(kSamples / name).string());
 }
 
 QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
@@ -88,7 +90,7 @@ class ModalAnswerer {
       if (file.isEmpty()) {
         chooser->reject();
       } else {
-        chooser->selectFile(file);
+        test::TypeFileName(chooser, file);
         static_cast<QDialog*>(chooser)->accept();  // as the Open button does
       }
     } else if (auto* box = qobject_cast<QMessageBox*>(top)) {

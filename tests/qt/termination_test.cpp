@@ -67,7 +67,7 @@ TEST_F(TerminationTest, DuringAJobTheJobEndsFirst) {
                          else if (heldAt == 0) kill(getpid(), signo);
                        });
       test::WhenShown(&w, [&](QWidget* chooser) {
-        static_cast<QFileDialog*>(chooser)->selectFile(sample);
+        test::TypeFileName(chooser, sample);
         static_cast<QDialog*>(chooser)->accept();
       });
       static_cast<QPushButton*>(w.Control(IDC_UPDATE))->click();
