@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStringList>
 #include <QTimer>

@@ -66,8 +66,9 @@ TEST_F(TerminationTest, DuringAJobTheJobEndsFirst) {
                          else if (heldAt == 0) kill(getpid(), signo);
                        });
       test::WhenShown(&w, [&](QWidget* chooser) {
-        static_cast<QFileDialog*>(chooser)->selectFile(sample);
-        static_cast<QDialog*>(chooser)->accept();
+        auto* fileDialog = qobject_cast<QFileDialog*>(chooser);
+        ASSERT_NE(fileDialog, nullptr);
+        test::AnswerFileDialog(fileDialog, sample);
       });
       static_cast<QPushButton*>(w.Control(IDC_UPDATE))->click();
     }, [&] { return heldAt > 0 && device.Device(protocol::kModel2).AcceptedRecords().size() == 16; }),
