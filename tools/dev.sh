@@ -5,8 +5,9 @@
 #                       just those two (no tests), and start the demo
 #   tools/dev.sh test   build twice (normal, and with AddressSanitizer and
 #                       UndefinedBehaviorSanitizer) and run the whole test
-#                       suite in both, then the static analysis and short
-#                       fuzz runs
+#                       suite in both, then the static analysis, short
+#                       fuzz runs, and the Windows program cross-built with
+#                       its tests under Wine (tools/windows.sh)
 #
 # Safe to run again: packages already installed and builds already up to date
 # are left as they are. Both use build/; run after test builds no test, and
@@ -71,6 +72,8 @@ case "${1:-}" in
     tools/analyse.sh build
     echo "== short fuzz runs"
     tools/fuzz.sh 15
+    echo "== the Windows program, cross-built, and its tests under Wine"
+    tools/windows.sh
     echo "== all checks passed"
     ;;
   *)
