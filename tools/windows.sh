@@ -79,10 +79,13 @@ run_tests() {
     mkdir -p "$prefix/shots"
     shots="$(winepath -w "$prefix/shots")"
   fi
+  # The shipped Japanese file is read from the source tree by its Linux
+  # path, which the Windows program does not reach; the Linux suite checks it.
   QUORVEL_TEST_COM_PORT=COM5 QUORVEL_TEST_SILENT_COM_PORT=COM6 \
     QUORVEL_TEST_SAMPLE="$(winepath -w "$here/samples/olmar-demo.pkc")" \
     QUORVEL_TEST_SCREENSHOTS="$shots" \
-    wine "$cross/tests/test_windows.exe" --gtest_brief=1
+    wine "$cross/tests/test_windows.exe" --gtest_brief=1 \
+    --gtest_filter=-LocalisedTextsTest.OurJapaneseFileGivesEveryText
 
   if [ -n "${1:-}" ]; then
     local shot

@@ -3,6 +3,7 @@
 // own (flock) on Linux, an open handle with or without sharing on Windows.
 
 #include <cstdint>
+#include <string>
 
 #include "base/WideText.h"
 
@@ -11,6 +12,10 @@ namespace quorvel::test {
 // Whether the program's own hold on an update file lets other readers in
 // (Linux: a shared lock) or keeps out every other opener (Windows).
 extern const bool kHoldLetsReadersIn;
+
+// A FIFO at `path` that nobody writes, where the platform has them; on
+// Windows it makes nothing, and the missing path is refused all the same.
+bool MakeFifo(const std::string& path);
 
 class FileHolder {
  public:

@@ -1,12 +1,11 @@
 #include "ui/ProfileFile.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "sim/TempDir.h"
+#include "support/FileHolder.h"
 
 namespace quorvel {
 namespace {
@@ -110,7 +109,7 @@ TEST(ProfileFile, MissingOrUnreadableFileGivesDefault) {
   EXPECT_FALSE(ProfileFile::Load((dir.Path() / "none.ini").string()).has_value());
   EXPECT_FALSE(ProfileFile::Load(dir.Path().string()).has_value());  // a directory
   const std::string fifo = (dir.Path() / "fifo.ini").string();  // nobody writes it
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(test::MakeFifo(fifo));
   EXPECT_FALSE(ProfileFile::Load(fifo).has_value());
   EXPECT_EQ(GetProfileString((dir.Path() / "none.ini").string(), u"Lab", u"Key", u"df", 260),
             u"df");

@@ -224,7 +224,7 @@ TEST_F(LoadTest, PathInNonAsciiCharacters) {
 
 TEST_F(LoadTest, RefusalsAndTheirMessages) {
   const Text fifo = FromUtf8((dir.Path() / "fifo.pkc").string());
-  ASSERT_EQ(::mkfifo(ToUtf8(fifo).c_str(), 0600), 0);
+  ASSERT_TRUE(test::MakeFifo(ToUtf8(fifo)));
   struct Case {
     const char* what;
     Text path;

@@ -212,6 +212,32 @@ class Win32DialogWindow final : public Window {
     }
     return true;
   }
+  void KeepResponsive() override {
+    // Paints and messages sent by other threads and the system only: input
+    // stays queued for the job's own pump. Any retrieval of messages is what
+    // the desktop takes as a sign of life. Bounded, so a paint that does not
+    // validate cannot keep the job here.
+    MSG msg;
+    for (int i = 0; i < 64; ++i) {
+      if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE)) break;
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      DispatchMessageW(&msg);
+    }
+  }
+  void EnableSystemMenu(bool enable) override {
+    m_systemMenuEnabled = enable;
+    // The items gray out as well, for a menu that is open already.
+    HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+    if (menu != nullptr) {
+      const int count = GetMenuItemCount(menu);
+      for (int i = 0; i < count; ++i) {
+        EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | (enable ? MF_ENABLED : MF_GRAYED));
+      }
+    }
+  }
   Text ChooseFile(const Text& filter) override {
     // "Text (*.ext)|*.ext|All Files (*.*)|*.*||": the bars end the parts.
     std::wstring parts = Wide(filter);
@@ -272,7 +298,14 @@ class Win32DialogWindow final : public Window {
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
         m_dlg.OnCommand(LOWORD(wParam));
         return TRUE;
+      case WM_CONTEXTMENU:
+        // The system menu's own loop would hold a job up while it is open.
+        return m_systemMenuEnabled ? FALSE : TRUE;
       case WM_SYSCOMMAND:
+        if (!m_systemMenuEnabled && ((wParam & 0xFFF0) == SC_KEYMENU || (wParam & 0xFFF0) == SC_MOUSEMENU)) {
+          SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, 0);
+          return TRUE;
+        }
         m_dlg.OnSysCommand(static_cast<unsigned>(wParam), static_cast<long>(lParam));
         SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, 0);
         return TRUE;
@@ -298,6 +331,8 @@ class Win32DialogWindow final : public Window {
   HWND m_hwnd = nullptr;
   // The paint in progress; null outside WM_PAINT.
   HDC m_dc = nullptr;
+  // False during an update job: the system menu does not open.
+  bool m_systemMenuEnabled = true;
 };
 
 }  // namespace

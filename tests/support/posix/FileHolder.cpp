@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvel::test {
 
 const bool kHoldLetsReadersIn = true;
+
+bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 
 FileHolder::FileHolder(const Text& path, bool exclusive) {
   const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
