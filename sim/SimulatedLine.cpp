@@ -287,6 +287,14 @@ void SimulatedLine::Unplug() {
 // The line's thread: delivers what is due, then waits for the program's
 // bytes, a wake-up from another thread or the next due event.
 void SimulatedLine::Run() {
+  RunLoop();
+  // However the thread ends, nobody waits for a flood chunk any more.
+  std::lock_guard lock(m_mutex);
+  m_floodWriting = false;
+  m_receivedChanged.notify_all();
+}
+
+void SimulatedLine::RunLoop() {
   bool noOneConnected = false;
   auto lastFlood = Clock::now();
   for (;;) {
@@ -305,6 +313,7 @@ void SimulatedLine::Run() {
       }
       if (!m_events.empty()) nextDue = m_events.begin()->first;
       flood = m_flood && !m_silent;
+      if (m_floodWriting && !flood) m_receivedChanged.notify_all();
       m_floodWriting = flood;
       floodValue = m_floodValue;
       byteTime = m_byteTime;

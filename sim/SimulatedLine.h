@@ -140,6 +140,7 @@ class SimulatedLine {
   void Unplug();         // closes the master and removes the link
   bool TakeHangUpRequest();
   void Run();
+  void RunLoop();
   bool Deliver(const std::vector<Event>& due);
   void Flood(uint8_t value, std::chrono::nanoseconds byteTime, std::chrono::nanoseconds since,
              Clock::time_point* lastFlood);

@@ -27,7 +27,8 @@ struct Environment {
   std::string deviceDir = "/dev/";
   // Port enumeration; null means the running machine's.
   PortPlatform* portPlatform = nullptr;
-  // Waits without processing messages (the pause after an update).
+  // The pause after an update, for tests; null (the program) means the
+  // window's own pause, which keeps it painted and answering the desktop.
   std::function<void(uint32_t)> pauseMs;
   // Takes a line for the user outside the window (the program writes it to
   // standard error): why an adapter that is plugged in cannot be used.

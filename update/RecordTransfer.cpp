@@ -74,6 +74,9 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
   uint32_t position = 0;
   uint32_t confirmed = 0;
   uint32_t resends = 0;
+  // A stop asked for before the first record (during the handshake) sends
+  // none.
+  if (observer.StopRequested()) return UpdateResult::Stopped;
   while (position < image.count) {
     const uint8_t* record = image.bytes + position;
     const uint32_t recordSize = 256u * record[0] + record[1] + 2u;

@@ -61,9 +61,30 @@ Text ImageLoadMessage(ImageLoadResult result) { return UpdateMessage(result); }
 
 Text UpdateFileExtension(int32_t model) { return model == protocol::kModel1 ? u".kyc" : u".pkc"; }
 
-bool IsOtherModelsFile(const Text& path, int32_t model) {
+bool IsOtherModelsFile(const Text& typed, int32_t model) {
   const Text other =
       UpdateFileExtension(model == protocol::kModel1 ? protocol::kModel2 : protocol::kModel1);
+  // Windows opens "fw.kyc." and "fw.kyc " as "fw.kyc", and "fw.kyc::$DATA"
+  // as its data: the name is judged as the file system will take it.
+  Text path = typed;
+  for (bool trimmed = true; trimmed;) {
+    trimmed = false;
+    while (!path.empty() && (path.back() == u'.' || path.back() == u' ')) {
+      path.pop_back();
+      trimmed = true;
+    }
+    constexpr std::u16string_view kDataStream = u"::$DATA";
+    if (path.size() >= kDataStream.size()) {
+      Text tail = path.substr(path.size() - kDataStream.size());
+      for (char16_t& c : tail) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+      }
+      if (tail == kDataStream) {
+        path.resize(path.size() - kDataStream.size());
+        trimmed = true;
+      }
+    }
+  }
   if (path.size() < other.size()) return false;
   for (size_t i = 0; i < other.size(); ++i) {
     char16_t c = path[path.size() - other.size() + i];

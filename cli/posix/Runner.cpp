@@ -109,7 +109,7 @@ std::string BarLine(const Job& job, size_t tagWidth) {
   if (e.progress >= 0) {
     constexpr int kBarWidth = 30;
     const int filled = e.progress * kBarWidth / 100;
-    char pct[8];
+    char pct[16];
     std::snprintf(pct, sizeof pct, "%3d%%", e.progress);
     line += "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + pct;
     const std::string rate = RateText(job);
@@ -278,6 +278,11 @@ void InstallStopHandlers() {
   sa.sa_flags = 0;  // no restart: waits end early and look at the flag
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal or SSH session stops the jobs between records like
+  // Ctrl+C, and output to a reader that has gone fails instead of killing
+  // the program mid-flash.
+  sigaction(SIGHUP, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode) {

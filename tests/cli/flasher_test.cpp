@@ -210,7 +210,8 @@ TEST(Flasher, FlashesTwoPortsAtOnceInAboutTheTimeOfOne) {
   const std::string p2 = two.line.SlavePath(), p3 = three.line.SlavePath();
   EXPECT_LT(firstOf(p2, "\"transferring\""), firstOf(p3, "\"result\":\"success\""));
   EXPECT_LT(firstOf(p3, "\"transferring\""), firstOf(p2, "\"result\":\"success\""));
-  EXPECT_LT(both, single * 17 / 10);
+  // Loosely: one after the other would take twice as long.
+  EXPECT_LT(both, single * 19 / 10);
   EXPECT_EQ(two.Model(protocol::kModel2).AcceptedImage(), one.Model(protocol::kModel2).AcceptedImage());
   EXPECT_EQ(three.Model(protocol::kModel2).AcceptedImage(), one.Model(protocol::kModel2).AcceptedImage());
 }
@@ -309,6 +310,9 @@ TEST(Flasher, InterruptStopsBetweenRecordsAndFreesThePort) {
     Adapter a(true);  // the line rate leaves time to interrupt
     SimulatedDevice& device = a.Model(protocol::kModel2);
     device.SetPartialRecordTimeoutMs(600000);  // a cut record would stay visible
+    // The second verdict comes late (within the verdict reads): the signal
+    // lands while the transfer is surely under way, however busy the machine.
+    device.SetVerdicts({Answer::Accept(), Answer::Accept(3000)});
     Flash flash({"update", "--json", "--model", "olmar", "--port", a.line.SlavePath(), Sample("olmar-demo.pkc")});
     std::string line;
     while (flash.NextLine(line) && Field(line, "state") != "transferring") {

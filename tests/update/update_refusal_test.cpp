@@ -128,6 +128,9 @@ TEST_F(UpdateRefusalTest, FileOfTheOtherModelIsRefusedByItsName) {
       {2, "a.kyc", u"This file is for BRENIX, not for OLMAR I!"},
       {2, "b.KyC", u"This file is for BRENIX, not for OLMAR I!"},
       {1, "c.PKC", u"This file is for OLMAR I, not for BRENIX!"},
+      // As Windows takes them: trailing dots and blanks dropped, the data stream.
+      {2, "f.kyc. .", u"This file is for BRENIX, not for OLMAR I!"},
+      {1, "g.pkc::$data", u"This file is for OLMAR I, not for BRENIX!"},
       {1, "d.kyc", nullptr},
       {1, "e.kyc.bak", nullptr},
       {2, "kyc", nullptr},

@@ -27,7 +27,6 @@ Environment Environment::System() {
   env.programPath = OwnExecutablePath();
   env.deviceDir = "/dev/";
   env.portPlatform = nullptr;
-  env.pauseMs = [](uint32_t ms) { SleepMs(ms); };
   return env;
 }
 

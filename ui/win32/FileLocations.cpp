@@ -67,7 +67,6 @@ Environment Environment::System() {
   env.programPath = OwnExecutablePath();
   env.deviceDir = "\\\\.\\";
   env.portPlatform = nullptr;
-  env.pauseMs = [](uint32_t ms) { SleepMs(ms); };
   return env;
 }
 
