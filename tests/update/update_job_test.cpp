@@ -185,10 +185,10 @@ class UpdateJobTest : public testing::Test {
 
   struct PumpView {
     Text status;
-    bool controlsEnabled;
-    bool jobRunning;
-    bool fileHeld;
-    bool systemMenuEnabled;
+    bool controlsEnabled = false;
+    bool jobRunning = false;
+    bool fileHeld = false;
+    bool systemMenuEnabled = false;
   };
 
   sim::SimulatedLine line;
