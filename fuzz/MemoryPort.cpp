@@ -112,7 +112,9 @@ bool PortPurge(PortHandle port) {
   return ok;
 }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                  const WaitHook* whileWaiting) {
+  (void)whileWaiting;
   (void)timeoutMs;
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextWrite;

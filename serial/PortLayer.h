@@ -26,16 +26,17 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
 void PortClose(PortHandle port);
 // Discards pending input and output.
 bool PortPurge(PortHandle port);
-// Writes all `count` bytes and waits until they have left, or fails once
-// timeoutMs have passed since the call began (monotonic): a stalled adapter
-// neither takes nor sends them. False also on an error or a hang-up.
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs);
-// Called again and again while a read waits, when given, so that a window
-// can repaint and answer its desktop. It must not use the port. The read's
-// deadline and what it takes from the line stay as they are.
+// Called again and again while a read or a write waits, when given, so that
+// a window can repaint and answer its desktop. It must not use the port. The
+// wait's deadline and what moves on the line stay as they are.
 using WaitHook = std::function<void()>;
 // How often a wait hook is called at the most.
 constexpr uint32_t kWaitHookPeriodMs = 50;
+// Writes all `count` bytes and waits until they have left, or fails once
+// timeoutMs have passed since the call began (monotonic): a stalled adapter
+// neither takes nor sends them. False also on an error or a hang-up.
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                  const WaitHook* whileWaiting = nullptr);
 
 // Reads exactly `count` bytes or fails once timeoutMs have passed since the
 // call began (monotonic). Returns the number of bytes read; on failure the

@@ -53,7 +53,8 @@ void SerialLink::ClosePort() {
 
 bool SerialLink::WriteBytes(uint8_t count, const uint8_t* data) {
   if (hPort == kInvalidPort) return false;
-  return PortWriteAll(hPort, data, count, WriteTimeLimitMs(count, portBaudRate));
+  return PortWriteAll(hPort, data, count, WriteTimeLimitMs(count, portBaudRate),
+                      whileWaiting ? &whileWaiting : nullptr);
 }
 
 bool SerialLink::ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs) {

@@ -44,8 +44,9 @@ struct SerialLink {
   // "ttyUSB0"). Tests point it at the directory of a pseudo-terminal.
   std::string deviceDir = "/dev/";
 
-  // When set, called while a read waits for its bytes (PortLayer.h): lets a
-  // window stay responsive during a job. The waits do not change.
+  // When set, called while a read waits for its bytes or a write for its
+  // bytes to leave (PortLayer.h): lets a window stay responsive during a
+  // job. The waits do not change.
   WaitHook whileWaiting;
 
   SerialLink() = default;

@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -109,8 +110,10 @@ int DrainNudgeSignal() {
 
 // tcdrain, given up at deadlineNs. The drain itself has no time limit, and
 // on an adapter that has stopped sending it never ends; a timer of this
-// thread interrupts it from the deadline on.
-bool DrainUntil(int port, uint64_t deadlineNs) {
+// thread interrupts it from the deadline on. With a hook, the timer also
+// interrupts it every kWaitHookPeriodMs before that, the hook runs, and the
+// drain goes on: it still ends only when the bytes have left.
+bool DrainUntil(int port, uint64_t deadlineNs, const WaitHook* whileWaiting) {
   sigevent event{};
   event.sigev_notify = SIGEV_THREAD_ID;
   event.sigev_signo = DrainNudgeSignal();
@@ -118,9 +121,12 @@ bool DrainUntil(int port, uint64_t deadlineNs) {
   timer_t timer{};
   if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return false;
   itimerspec when{};
-  when.it_value.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000u);
-  when.it_value.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000u);
-  when.it_interval.tv_nsec = kDrainNudgeNs;
+  const uint64_t hookNs = static_cast<uint64_t>(kWaitHookPeriodMs) * 1'000'000u;
+  const uint64_t firstNs =
+      whileWaiting != nullptr ? std::min(deadlineNs, MonotonicNs() + hookNs) : deadlineNs;
+  when.it_value.tv_sec = static_cast<time_t>(firstNs / 1'000'000'000u);
+  when.it_value.tv_nsec = static_cast<long>(firstNs % 1'000'000'000u);
+  when.it_interval.tv_nsec = whileWaiting != nullptr ? static_cast<long>(hookNs) : kDrainNudgeNs;
   bool drained = false;
   if (timer_settime(timer, TIMER_ABSTIME, &when, nullptr) == 0) {
     for (;;) {
@@ -129,6 +135,7 @@ bool DrainUntil(int port, uint64_t deadlineNs) {
         break;
       }
       if (errno != EINTR || MonotonicNs() >= deadlineNs) break;
+      if (whileWaiting != nullptr) (*whileWaiting)();
     }
   }
   timer_delete(timer);
@@ -195,7 +202,8 @@ void PortClose(PortHandle port) {
 
 bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                  const WaitHook* whileWaiting) {
   const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
   size_t done = 0;
   while (done < count) {
@@ -211,9 +219,14 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
       const uint64_t now = MonotonicNs();
       if (now >= deadline) return false;
       pollfd pfd{static_cast<int>(port), POLLOUT, 0};
-      const int r = poll(&pfd, 1, CeilMs(deadline - now));
+      int waitMs = CeilMs(deadline - now);
+      if (whileWaiting != nullptr && waitMs > static_cast<int>(kWaitHookPeriodMs)) {
+        waitMs = static_cast<int>(kWaitHookPeriodMs);
+      }
+      const int r = poll(&pfd, 1, waitMs);
       if (r < 0 && errno != EINTR) return false;
       if (r > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+      if (r == 0 && whileWaiting != nullptr) (*whileWaiting)();
       continue;
     }
     return false;  // EIO, EPIPE, or a driver that takes nothing
@@ -221,7 +234,7 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   // The write is complete when its bytes have left, not when they are queued:
   // the echo wait that follows counts from here, and at 1200 baud a long
   // record takes longer on the line than that wait.
-  return DrainUntil(port, deadline);
+  return DrainUntil(static_cast<int>(port), deadline, whileWaiting);
 }
 
 size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,

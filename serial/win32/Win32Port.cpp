@@ -149,7 +149,8 @@ void PortClose(PortHandle port) {
 
 bool PortPurge(PortHandle port) { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs) {
+bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                  const WaitHook* whileWaiting) {
   if (count == 0) return true;
   HANDLE h = AsHandle(port);
   const auto size = static_cast<DWORD>(count);
@@ -157,9 +158,10 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   // adapter that neither takes nor sends them fails the write (cancelled)
   // instead of holding the program.
   const DWORD waitMs = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
-  return Transfer(h, waitMs, [&](OVERLAPPED* ov, DWORD* moved) {
-           return WriteFile(h, data, size, moved, ov) != 0;
-         }) == size;
+  return Transfer(
+             h, waitMs,
+             [&](OVERLAPPED* ov, DWORD* moved) { return WriteFile(h, data, size, moved, ov) != 0; },
+             whileWaiting) == size;
 }
 
 size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,

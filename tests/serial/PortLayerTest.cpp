@@ -78,12 +78,15 @@ TEST(PortLayer, WriteToAStalledPortFailsInTimeAndTheCloseDiscardsTheRest) {
   size_t queued = 0;
   while ((n = write(link.hPort, block, sizeof block)) > 0) queued += static_cast<size_t>(n);
   ASSERT_EQ(tcflow(link.hPort, TCOOFF), 0);
+  int hookCalls = 0;  // a window kept answering meanwhile
+  link.whileWaiting = [&hookCalls] { ++hookCalls; };
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(link.WriteBytes(255, block));
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(ms, 133 + kWriteMarginMs);  // 255 bytes at 19200 baud, then the margin
   EXPECT_LT(ms, 133 + kWriteMarginMs + 10'000);
+  EXPECT_GT(hookCalls, 0);
   link.ClosePort();
   fcntl(pty.master, F_SETFL, O_NONBLOCK);
   size_t left = 0;
