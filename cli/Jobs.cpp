@@ -118,6 +118,11 @@ const char* StateText(LinkState state) {
   return "";
 }
 
+// The program's message for a device that was not reached.
+std::string ConnectionMessage(LinkState state) {
+  return ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter : UpdateResult::NoDevice));
+}
+
 Outcome OutcomeOf(UpdateResult result) {
   switch (result) {
     case UpdateResult::Completed: return Outcome::Success;
@@ -169,8 +174,7 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
     }
     if (stop()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
     return report.End(Outcome::NoDevice,
-                      ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter
-                                                                   : UpdateResult::NoDevice)) +
+                      ConnectionMessage(state) +
                           " " + StateText(state));
   };
 }
@@ -190,8 +194,7 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
       link.ClosePort();
       if (stop()) return report.End(Outcome::Interrupted, "Interrupted while waiting for the device");
       return report.End(Outcome::NoDevice,
-                        ToUtf8(UpdateMessage(state == kNoAdapterPort ? UpdateResult::NoAdapter
-                                                                     : UpdateResult::NoDevice)) +
+                        ConnectionMessage(state) +
                             " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
     }
     report.SetVersion(model, version);

@@ -75,6 +75,15 @@ size_t WritesOf(uint8_t command) {
 
 class PartsTest : public testing::Test {
  protected:
+  // The records as a loaded image.
+  static std::unique_ptr<UpdateImage> ImageOf(const std::vector<Bytes>& records) {
+    auto image = std::make_unique<UpdateImage>();
+    const Bytes bytes = JoinRecords(records);
+    std::copy(bytes.begin(), bytes.end(), image->bytes);
+    image->count = static_cast<uint32_t>(bytes.size());
+    return image;
+  }
+
   PartsTest() {
     ports.interfaces.push_back(
         test::FakeInterface{u"x#vid_10c4&pid_ea60", Text(u"Bridge (COM:ttyMEM)")});
@@ -173,10 +182,7 @@ TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
       .Data(records[1]);                       // then silence
   script.Start();
   OpenAdapter(kModel2);
-  auto image = std::make_unique<UpdateImage>();
-  const Bytes bytes = JoinRecords(records);
-  std::copy(bytes.begin(), bytes.end(), image->bytes);
-  image->count = static_cast<uint32_t>(bytes.size());
+  const auto image = ImageOf(records);
   Progress progress;
 
   const UpdateResult result = RunUpdate(link, kModel2, *image, progress);
@@ -202,10 +208,7 @@ TEST_F(PartsTest, StopBetweenRecordsSendsNoFurtherRecord) {
   script.Data({0xD6, 0xD7}).Data(records[0]).Data({0x11});
   script.Start();
   OpenAdapter(kModel2);
-  auto image = std::make_unique<UpdateImage>();
-  const Bytes bytes = JoinRecords(records);
-  std::copy(bytes.begin(), bytes.end(), image->bytes);
-  image->count = static_cast<uint32_t>(bytes.size());
+  const auto image = ImageOf(records);
   struct Stopping final : TransferObserver {
     void OnProgress(uint32_t percent) override { percents.push_back(percent); }
     // Asked once a record is in: before the first record the answer is no.
