@@ -23,7 +23,7 @@ enum class Outcome : int {
   Crc = 7,           // "Update Error: Data transfer crc error!"
   Repeats = 8,       // "Update Error: repeat Data transfer over four time!"
   NoVerdict = 9,     // "Update Error: No reply from device!"
-  Interrupted = 130, // Ctrl+C or SIGTERM: stopped between records, port closed
+  Interrupted = 130, // a signal: nothing sent, or a second Ctrl+C stopped between records
 };
 
 // The name of an outcome in --json output ("success", "crc", ...).
@@ -85,23 +85,62 @@ std::vector<std::string> FindAdapterPorts(uint32_t waitMs, const std::function<b
 // it looks available.
 std::string PortProblem(const std::string& devicePath);
 
+// What a job hears from the program while it runs. `hold` turns true when
+// no transfer may start any more (SIGHUP, SIGTERM, Ctrl+C, or the program
+// is gone): waits end and nothing is sent, but a transfer already under way
+// runs to its end. `stop` turns true on a second Ctrl+C: the transfer ends
+// after its current record.
+struct JobControl {
+  std::function<bool()> hold;
+  std::function<bool()> stop;
+};
+
 // A job for one port, run in a process of its own. Reports through `sink`
-// and returns its outcome; `stopRequested` turns true on Ctrl+C or SIGTERM.
+// and returns its outcome.
 using PortTask =
-    std::function<Outcome(const std::string& port, const EventSink& sink,
-                          const std::function<bool()>& stopRequested)>;
+    std::function<Outcome(const std::string& port, const EventSink& sink, const JobControl& control)>;
+
+// How long the rest of a transfer takes, from the bytes the device has
+// confirmed: at the line rate when every record passes at once, and at most
+// (every send of every record used up, each verdict at the end of its waits).
+struct TransferTime {
+  uint64_t typicalMs = 0;
+  uint64_t maxMs = 0;
+};
+using RemainingTime = std::function<TransferTime(uint64_t confirmedBytes)>;
 
 enum class OutputMode { Bars, Lines, Json };
 
 // Runs `task` on every port at once, one process per port, shows their
-// events in `mode` and a summary, and returns the largest exit status.
-int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode);
+// events in `mode` and a summary, and returns the largest exit status, or
+// 128+N after a held signal N. `remaining` (update only) tells a first
+// Ctrl+C how long the transfers in progress take to finish.
+int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode,
+               const RemainingTime& remaining = nullptr);
 
 // True when standard output is a terminal that can draw the bars.
 bool OutputIsTerminal();
 
-// Set from SIGINT and SIGTERM once the handlers are installed.
-bool StopRequested();
+// SIGHUP, SIGTERM and SIGINT are held once the handlers are installed: no
+// transfer starts any more and every wait ends, while transfers in progress
+// run to their end; a second SIGINT stops them between records. Writes to
+// a reader that has gone fail instead of killing the program.
 void InstallStopHandlers();
+// True once one of them has come.
+bool StopRequested();
+// The exit status a held signal gives the program (128+N), 0 if none came.
+int HeldExitStatus();
+
+// A step of the program's own before its jobs start, such as a wait for
+// adapters: one line in `mode`.
+void SayWaiting(OutputMode mode, const std::string& message);
+
+// Flushes standard output, noting the first write error for FinishOutput.
+void FlushOutput();
+
+// Ends the program's output: a write error on standard output other than a
+// reader that has gone (a closed pipe, a hung-up terminal) is told once on
+// standard error, and turns a `status` of 0 into 1.
+int FinishOutput(int status);
 
 }  // namespace quorvel::cli

@@ -9,6 +9,7 @@
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
+#include "serial/PortAccess.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
 #include "update/RecordTransfer.h"
@@ -91,7 +92,7 @@ Outcome CannotOpen(Reporter& report, const std::string& path) {
 // been read, or waitMs have passed (one probe at least). A port that is lost
 // meanwhile (adapter pulled) is opened again, as the monitor would find it.
 LinkState WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
-                        const std::function<bool()>& stop, Version& version) {
+                        const std::function<bool()>& hold, Version& version) {
   const uint64_t deadline = MonotonicMs() + waitMs;
   LinkState state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
   for (;;) {
@@ -104,9 +105,24 @@ LinkState WaitForDevice(SerialLink& link, const std::string& path, int32_t model
       if (r.versionRead) version = r.version;
       if (state == kDeviceReady) return state;
     }
-    if (stop() || MonotonicMs() >= deadline) return state;
+    if (hold() || MonotonicMs() >= deadline) return state;
     SleepMs(protocol::kMonitorPeriodMs);
   }
+}
+
+// Opens the named port; one that does not exist yet is waited for within
+// --wait (an adapter plugged in late), as WaitForDevice opens it once it
+// appears. False: it cannot be opened, and the job has ended.
+bool OpenOrAwait(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
+                 Reporter& report, Outcome& ended) {
+  if (OpenPort(link, path, model)) return true;
+  if (waitMs == 0 || CheckPortAccess(path).access != PortAccess::Missing) {
+    ended = CannotOpen(report, path);
+    return false;
+  }
+  report.Step("waiting", "Waiting up to " + std::to_string(waitMs / 1000u) + " s for " + path +
+                             " to appear");
+  return true;
 }
 
 const char* StateText(LinkState state) {
@@ -141,38 +157,52 @@ Outcome OutcomeOf(UpdateResult result) {
   return Outcome::Failed;
 }
 
-// The progress of a transfer, and Ctrl+C between records.
+// The progress of a transfer, and its stops: before the first record a
+// hold keeps every record back (a signal or the program's end during the
+// handshake); after it, only a second Ctrl+C stops between records.
 class Progress final : public TransferObserver {
  public:
-  Progress(Reporter& report, uint64_t total, const std::function<bool()>& stop)
-      : m_report(report), m_total(total), m_stop(stop) {}
+  Progress(Reporter& report, uint64_t total, const JobControl& control)
+      : m_report(report), m_total(total), m_control(control) {}
   void OnProgress(uint32_t percent) override { m_report.Progress(percent, m_total); }
-  bool StopRequested() override { return m_stop(); }
+  // True once a record may have gone out.
+  bool Started() const { return m_started && !m_heldBack; }
+  bool StopRequested() override {
+    if (!m_started) {
+      m_started = true;
+      m_heldBack = m_control.hold();
+      if (m_heldBack) return true;
+    }
+    return m_control.stop();
+  }
 
  private:
   Reporter& m_report;
   const uint64_t m_total;
-  const std::function<bool()>& m_stop;
+  const JobControl& m_control;
+  bool m_started = false;
+  bool m_heldBack = false;
 };
 
 }  // namespace
 
 PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
-  return [model, waitMs](const std::string& path, const EventSink& sink,
-                         const std::function<bool()>& stop) {
+  return [model, waitMs](const std::string& path, const EventSink& sink, const JobControl& control) {
     Reporter report(sink);
     SerialLink link;
     report.Step("opening", "Opening the port");
-    if (!OpenPort(link, path, model)) return CannotOpen(report, path);
-    report.Step("waiting", "Probing the device");
+    Outcome ended = Outcome::Failed;
+    if (!OpenOrAwait(link, path, model, waitMs, report, ended)) return ended;
+    if (link.hPort != kInvalidPort) report.Step("waiting", "Probing the device");
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
+    const LinkState state = WaitForDevice(link, path, model, waitMs, control.hold, version);
     link.ClosePort();
     if (state == kDeviceReady) {
       report.SetVersion(model, version);
       return report.End(Outcome::Success, StateText(state));
     }
-    if (stop()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
+    if (control.hold()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
+    if (state == kNoAdapterPort) return CannotOpen(report, path);
     return report.End(Outcome::NoDevice,
                       ConnectionMessage(state) +
                           " " + StateText(state));
@@ -181,35 +211,44 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
 
 PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs) {
   return [model, &image, waitMs](const std::string& path, const EventSink& sink,
-                                 const std::function<bool()>& stop) {
+                                 const JobControl& control) {
     Reporter report(sink);
     SerialLink link;
     report.Step("opening", "Opening the port");
-    if (!OpenPort(link, path, model)) return CannotOpen(report, path);
+    Outcome ended = Outcome::Failed;
+    if (!OpenOrAwait(link, path, model, waitMs, report, ended)) return ended;
 
-    report.Step("waiting", "Waiting for the device");
+    if (link.hPort != kInvalidPort) {
+      report.Step("waiting", "Waiting up to " + std::to_string(waitMs / 1000u) + " s for the device");
+    }
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
+    const LinkState state = WaitForDevice(link, path, model, waitMs, control.hold, version);
     if (state != kDeviceReady) {
       link.ClosePort();
-      if (stop()) return report.End(Outcome::Interrupted, "Interrupted while waiting for the device");
+      if (control.hold()) {
+        return report.End(Outcome::Interrupted, "Interrupted while waiting for the device; nothing was sent");
+      }
+      if (state == kNoAdapterPort) return CannotOpen(report, path);
       return report.End(Outcome::NoDevice,
                         ConnectionMessage(state) +
                             " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
     }
     report.SetVersion(model, version);
-    if (stop()) {
+    if (control.hold()) {
       link.ClosePort();
       return report.End(Outcome::Interrupted, "Interrupted before the update; nothing was sent");
     }
 
     report.Step("handshake", "Starting the update");
-    Progress progress(report, image.count, stop);
+    Progress progress(report, image.count, control);
     const UpdateResult result = RunUpdate(link, model, image, progress);
     if (result != UpdateResult::Completed) {
       link.ClosePort();
       std::string message = ToUtf8(UpdateMessage(result));
-      if (result == UpdateResult::Stopped) message = "Interrupted: " + message + " The port is closed.";
+      if (result == UpdateResult::Stopped) {
+        message = progress.Started() ? "Interrupted: " + message + " The port is closed."
+                                     : "Interrupted before the first record; nothing was sent.";
+      }
       return report.End(OutcomeOf(result), message);
     }
 
@@ -220,6 +259,28 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
     if (after.versionRead) report.SetVersion(model, after.version);
     link.ClosePort();
     return report.End(Outcome::Success, kSuccessful);
+  };
+}
+
+RemainingTime MakeRemainingTime(int32_t model, const UpdateImage& image) {
+  return [model, &image](uint64_t confirmed) {
+    const uint64_t baud = protocol::BaudRate(model);
+    const auto lineMs = [baud](uint64_t bytes) { return (bytes * 10u * 1000u + baud - 1u) / baud; };
+    TransferTime t;
+    for (uint32_t pos = 0; pos < image.count;) {
+      const uint32_t size = 256u * image.bytes[pos] + image.bytes[pos + 1] + 2u;
+      pos += size;
+      if (pos <= confirmed) continue;
+      // The record, its echo coming back as it goes out, and the verdict.
+      t.typicalMs += lineMs(size + 1u);
+      t.maxMs += protocol::kMaxSendsPerRecord *
+                 (lineMs(size) + protocol::kRecordEchoWaitMs + protocol::kVerdictReads * protocol::kVerdictWaitMs);
+    }
+    // Then the pause and the version read, as after every update.
+    const uint64_t after = protocol::kPauseAfterUpdateMs + protocol::kVersionReplyWaitMs + protocol::kProbeAnswerWaitModel2Ms;
+    t.typicalMs += protocol::kPauseAfterUpdateMs;
+    t.maxMs += after;
+    return t;
   };
 }
 

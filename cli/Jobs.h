@@ -18,4 +18,8 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
 // job on `image` (which must outlive the task), then reads the version again.
 PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs);
 
+// The rest of an update of `image` (which must outlive the function): the
+// records the device has not confirmed yet, and the version read after.
+RemainingTime MakeRemainingTime(int32_t model, const UpdateImage& image);
+
 }  // namespace quorvel::cli

@@ -20,6 +20,7 @@
 #include "cli/Flash.h"
 #include "cli/Jobs.h"
 #include "link/Protocol.h"
+#include "serial/PortAccess.h"
 #include "update/LockedFile.h"
 #include "update/UpdateImage.h"
 #include "update/UpdateMessages.h"
@@ -50,16 +51,23 @@ constexpr char kUsage[] =
     "                       times to update several devices at once. Without --port\n"
     "                       and --all, the first adapter found is used.\n"
     "  -a, --all            every adapter found (USB 10c4:ea60 and 10c8:ea61)\n"
-    "  -w, --wait SECONDS   how long to wait for the adapter and the device\n"
-    "                       (update: 30, info: 0, a single probe)\n"
+    "  -w, --wait SECONDS   how long to wait for the adapter or a named port to\n"
+    "                       appear and for the device to answer (update: 30,\n"
+    "                       info: 0, a single probe)\n"
     "      --json           one JSON object a line: port, state, version, progress,\n"
     "                       result, message\n"
     "  -h, --help           this text\n"
     "  -V, --version        the program's version\n"
     "\n"
     "Several ports run at once, each in a process of its own; the exit status is\n"
-    "the largest of theirs. Ctrl+C or SIGTERM stops every transfer after its\n"
-    "current record and closes the ports.\n"
+    "the largest of theirs.\n"
+    "\n"
+    "A transfer is never cut short by a hang-up (SIGHUP), SIGTERM or a first\n"
+    "Ctrl+C: transfers in progress run to their end, nothing more starts, and\n"
+    "the program exits 128+N (129, 143, 130). On the first Ctrl+C it says how\n"
+    "long finishing takes at most. A second Ctrl+C stops every transfer after its\n"
+    "current record, which leaves those devices without a complete image (130).\n"
+    "A job whose program is gone starts no transfer.\n"
     "\n"
     "Exit status:\n"
     "    0  success\n"
@@ -74,7 +82,12 @@ constexpr char kUsage[] =
     "    7  CRC error reported by the device (Update Error: Data transfer crc error!)\n"
     "    8  a record refused four times (Update Error: repeat Data transfer over four time!)\n"
     "    9  no verdict from the device (Update Error: No reply from device!)\n"
-    "  130  interrupted by Ctrl+C or SIGTERM\n";
+    "  129  hang-up (SIGHUP): the transfers in progress were finished first\n"
+    "  130  Ctrl+C: the transfers in progress were finished, or stopped by a second\n"
+    "       Ctrl+C\n"
+    "  143  SIGTERM: the transfers in progress were finished first\n"
+    "A write error on standard output (other than a closed pipe) is told at the\n"
+    "end and turns status 0 into 1.\n";
 
 struct Options {
   std::string command;
@@ -291,16 +304,25 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
   }
   int refused = 0;
   for (const std::string& port : ports) {
+    // A port that is not there yet is waited for within --wait by its job.
+    if (waitMs > 0 && CheckPortAccess(port).access == PortAccess::Missing) continue;
     const std::string problem = PortProblem(port);
     if (!problem.empty()) refused = Refuse(o, port, Outcome::NoDevice, "USB Connection Error! " + problem);
   }
   if (refused != 0) return refused;
   if (!ports.empty() && !o.all) return 0;
 
+  // Ports named with --all start at once, with the adapters there now.
   std::string error;
-  const std::vector<std::string> found = FindAdapterPorts(waitMs, StopRequested, error);
+  std::vector<std::string> found = FindAdapterPorts(0, StopRequested, error);
+  if (found.empty() && ports.empty() && waitMs > 0) {
+    SayWaiting(ModeFor(o), "Waiting up to " + std::to_string(waitMs / 1000u) +
+                               " s for an adapter (USB 10c4:ea60 or 10c8:ea61) to be plugged in");
+    found = FindAdapterPorts(waitMs, StopRequested, error);
+  }
   if (StopRequested()) {
-    return Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the adapter");
+    Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the adapter");
+    return HeldExitStatus();
   }
   std::vector<std::string> held;
   for (const std::string& port : found) {
@@ -356,14 +378,17 @@ int CommandUpdate(const Options& o) {
   const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
   std::vector<std::string> ports;
   if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
-  return RunOnPorts(ports, MakeUpdateTask(o.model, *image, waitMs), ModeFor(o));
+  return RunOnPorts(ports, MakeUpdateTask(o.model, *image, waitMs), ModeFor(o),
+                    MakeRemainingTime(o.model, *image));
 }
 
 }  // namespace
 }  // namespace quorvel::cli
 
-int main(int argc, char* argv[]) {
-  using namespace quorvel::cli;
+namespace quorvel::cli {
+namespace {
+
+int Run(int argc, char* argv[]) {
   Options o;
   if (const int status = Parse(argc, argv, o); status >= 0) return status;
   if (o.command == "list") return CommandList(o);
@@ -372,4 +397,12 @@ int main(int argc, char* argv[]) {
   if (o.command == "info") return CommandInfo(o);
   if (o.command == "update") return CommandUpdate(o);
   return UsageError("unknown command '" + o.command + "'");
+}
+
+}  // namespace
+}  // namespace quorvel::cli
+
+int main(int argc, char* argv[]) {
+  using namespace quorvel::cli;
+  return FinishOutput(Run(argc, argv));
 }

@@ -1,8 +1,10 @@
 // Running one job per port at once on POSIX systems: a process per port, whose events come
 // back through a pipe, one line each; the program shows them as one bar per
 // port on a terminal, as lines tagged with the port otherwise, or as JSON.
-// Ctrl+C and SIGTERM are passed on to every job, which stops between
-// records and closes its port.
+// SIGHUP, SIGTERM and a first Ctrl+C are held: every job hears it, starts
+// no transfer and ends its waits, while a transfer under way runs to its
+// end; a second Ctrl+C stops the transfers between records (SIGUSR1 to the
+// jobs). A job whose program is gone holds the same way.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,17 +21,27 @@
 #include <cstring>
 
 #include "cli/Flash.h"
+#include "cli/posix/ProgramWatch.h"
 #include "serial/PortLayer.h"
 
 namespace quorvel::cli {
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_held = 0;        // the first termination signal, 0 if none
+volatile sig_atomic_t g_interrupts = 0;  // Ctrl+C so far (the program's own count)
+volatile sig_atomic_t g_stop = 0;        // in a job: stop between records
 int g_wakeWrite = -1;  // the program's own wake-up pipe; -1 inside a job
+pid_t g_program = -1;  // in a job: the program that started it
 
-void OnStopSignal(int) {
-  g_stop = 1;
+// The program's and, inherited, its jobs' handler.
+void OnStopSignal(int signo) {
+  if (signo == SIGUSR1) {
+    g_stop = 1;
+    return;
+  }
+  if (g_held == 0) g_held = signo;
+  if (signo == SIGINT) g_interrupts = g_interrupts + 1;
   if (g_wakeWrite >= 0) {
     const int saved = errno;
     [[maybe_unused]] const ssize_t n = write(g_wakeWrite, "x", 1);
@@ -144,7 +156,14 @@ class Display {
         Redraw();
         break;
     }
-    std::fflush(stdout);
+    FlushOutput();
+  }
+
+  // Lines were written below the bars: they are drawn again after them.
+  void Restart() {
+    m_drawn = 0;
+    Redraw();
+    FlushOutput();
   }
 
   void Redraw() {
@@ -190,8 +209,12 @@ class Display {
 [[noreturn]] void RunJob(const std::string& port, const PortTask& task, int fd) {
   g_wakeWrite = -1;
   signal(SIGPIPE, SIG_IGN);
+  HoldWhenProgramEnds(SIGTERM);
+  // A program that died before that is seen here and before every step.
+  const JobControl control{[] { return g_held != 0 || getppid() != g_program; },
+                           [] { return g_stop != 0; }};
   const EventSink sink = [fd](const Event& event) { WriteAll(fd, EncodeEvent(event)); };
-  const Outcome outcome = task(port, sink, [] { return g_stop != 0; });
+  const Outcome outcome = task(port, sink, control);
   close(fd);
   _exit(static_cast<int>(outcome));
 }
@@ -262,6 +285,39 @@ void PrintSummary(const std::vector<Job>& jobs) {
   }
 }
 
+// "14 s", "3 min": a duration for the user, rounded up.
+std::string DurationText(uint64_t ms) {
+  const uint64_t s = (ms + 999u) / 1000u;
+  if (s < 120u) return std::to_string(s) + " s";
+  return std::to_string((s + 59u) / 60u) + " min";
+}
+
+bool InTransfer(const Job& job) {
+  return !job.ended && (job.last.state == "handshake" || job.last.state == "transferring");
+}
+
+// The first Ctrl+C while transfers are under way: once, how long finishing
+// them takes and what a second Ctrl+C does.
+void SayFinishing(const std::vector<Job>& jobs, const RemainingTime& remaining) {
+  TransferTime longest;
+  for (const Job& job : jobs) {
+    if (!InTransfer(job) || !remaining) continue;
+    const TransferTime t = remaining(job.last.state == "transferring" ? job.last.bytes : 0u);
+    longest.typicalMs = std::max(longest.typicalMs, t.typicalMs);
+    longest.maxMs = std::max(longest.maxMs, t.maxMs);
+  }
+  std::string when;
+  if (remaining) {
+    when = " (about " + DurationText(longest.typicalMs) + ", at most " + DurationText(longest.maxMs) +
+           " if the devices answer slowly)";
+  }
+  std::fprintf(stderr,
+               "\nquorvel-flash: finishing the transfers in progress%s.\n"
+               "Press Ctrl+C again to stop them between records; that leaves those devices "
+               "without a complete image.\n",
+               when.c_str());
+}
+
 }  // namespace
 
 bool OutputIsTerminal() {
@@ -269,30 +325,49 @@ bool OutputIsTerminal() {
   return isatty(STDOUT_FILENO) != 0 && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
-bool StopRequested() { return g_stop != 0; }
+bool StopRequested() { return g_held != 0; }
+
+int HeldExitStatus() {
+  if (g_held == 0) return 0;
+  // Transfers stopped by a second Ctrl+C end as Ctrl+C does.
+  return 128 + (g_interrupts >= 2 ? SIGINT : g_held);
+}
 
 void InstallStopHandlers() {
   struct sigaction sa{};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no restart: waits end early and look at the flag
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  // A closed terminal or SSH session stops the jobs between records like
-  // Ctrl+C, and output to a reader that has gone fails instead of killing
-  // the program mid-flash.
-  sigaction(SIGHUP, &sa, nullptr);
+  // A closed terminal or SSH session, a service stop and Ctrl+C: no device
+  // is left half written by them.
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(signo, &sa, nullptr);
+  // Output to a reader that has gone fails instead of killing the program
+  // mid-flash.
   signal(SIGPIPE, SIG_IGN);
 }
 
-int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode) {
+void SayWaiting(OutputMode mode, const std::string& message) {
+  if (mode == OutputMode::Json) {
+    Event e;
+    e.state = "waiting";
+    e.message = message;
+    std::printf("%s\n", JsonLine("", e).c_str());
+  } else {
+    std::printf("%s\n", message.c_str());
+  }
+  FlushOutput();
+}
+
+int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, OutputMode mode,
+               const RemainingTime& remaining) {
   int wake[2];
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::fprintf(stderr, "quorvel-flash: cannot start the jobs: %s\n", ErrnoText(errno).c_str());
     return static_cast<int>(Outcome::Failed);
   }
   g_wakeWrite = wake[1];
-  std::fflush(stdout);
+  g_program = getpid();
+  FlushOutput();
   std::fflush(stderr);
 
   std::vector<Job> jobs(ports.size());
@@ -328,6 +403,8 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
     if (job.ended && mode != OutputMode::Bars) display.Show(job);
   }
   bool forwarded = false;
+  bool stopped = false;
+  bool saidFinishing = false;
   for (;;) {
     std::vector<pollfd> fds{{wake[0], POLLIN, 0}};
     std::vector<Job*> owners{nullptr};
@@ -337,13 +414,26 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
       owners.push_back(&job);
     }
     if (fds.size() == 1) break;
-    if (g_stop != 0 && !forwarded) {
-      // The jobs of a terminal's Ctrl+C have it already; SIGTERM reaches
-      // the program alone.
+    if (g_held != 0 && !forwarded) {
+      // The jobs of a terminal's Ctrl+C or hang-up have it already; a
+      // SIGTERM reaches the program alone.
       for (const Job& job : jobs) {
         if (job.fd >= 0) kill(job.pid, SIGTERM);
       }
       forwarded = true;
+    }
+    if (g_interrupts >= 2 && !stopped) {
+      for (const Job& job : jobs) {
+        if (job.fd >= 0) kill(job.pid, SIGUSR1);
+      }
+      stopped = true;
+    }
+    // Told also when a transfer is seen under way only after the Ctrl+C.
+    if (g_interrupts == 1 && !saidFinishing &&
+        std::any_of(jobs.begin(), jobs.end(), InTransfer)) {
+      SayFinishing(jobs, remaining);
+      display.Restart();
+      saidFinishing = true;
     }
     if (poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR: look at the flag again
     if (fds[0].revents & POLLIN) {
@@ -372,7 +462,8 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
   int worst = 0;
   for (const Job& job : jobs) worst = std::max(worst, job.status);
   if (mode != OutputMode::Json && jobs.size() > 1) PrintSummary(jobs);
-  std::fflush(stdout);
+  FlushOutput();
+  if (g_held != 0) return HeldExitStatus();
   return worst;
 }
 

@@ -85,6 +85,21 @@ class Flash {
     }
   }
   void Signal(int sig) { kill(m_pid, sig); }
+  // Reads stderr until it holds `text`; false at its end.
+  bool AwaitStderr(const std::string& text) {
+    char buf[4096];
+    while (m_stderr.find(text) == std::string::npos) {
+      const ssize_t n = read(m_err, buf, sizeof buf);
+      if (n <= 0) return false;
+      m_stderr.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // Until the program's own process has ended (its jobs may live on).
+  void AwaitEnd() {
+    siginfo_t info{};
+    waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOWAIT);
+  }
   // Reads the rest and returns the exit status.
   int Wait() {
     std::string line;
@@ -237,8 +252,12 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"other model's file", {"--port", "PORT", "--model", "olmar", Sample("brenix-demo.kyc")}, nullptr, 4,
        "This file is for BRENIX, not for OLMAR I!", true},
       {"empty file", {"--port", "PORT", "--model", "olmar", empty}, nullptr, 4, "The file is empty!", true},
-      {"missing port", {"--model", "olmar", "--port", "ttyNOSUCH9", "FILE"}, nullptr, 3,
+      {"missing port", {"--model", "olmar", "--port", "ttyNOSUCH9", "--wait", "0", "FILE"}, nullptr, 3,
        "/dev/ttyNOSUCH9: no such serial port", true},
+      {"missing port after --wait", {"--model", "olmar", "--port", "ttyNOSUCH9", "--wait", "1", "FILE"}, nullptr,
+       3, "Waiting up to 1 s for /dev/ttyNOSUCH9 to appear", true},
+      {"no adapter", {"--model", "olmar", "--all", "--wait", "1", "FILE"}, nullptr, 3,
+       "Waiting up to 1 s for an adapter", true},
       {"silent device", {"--model", "olmar", "--port", "PORT", "--wait", "0", "FILE"},
        [](Adapter& a) { a.Model(protocol::kModel2).SetSilent(true); }, 3, "DEVICE Connection Error!", false},
       {"handshake", {"--model", "olmar", "--port", "PORT", "FILE"},
@@ -305,8 +324,29 @@ TEST(Flasher, SaysWhyItCannotTakeAPort) {
   EXPECT_EQ(a.line.ReceivedCount(), 0u);
 }
 
-TEST(Flasher, InterruptStopsBetweenRecordsAndFreesThePort) {
-  for (const int sig : {SIGINT, SIGTERM}) {
+std::vector<uint8_t> ImageOf(const std::string& file) {
+  auto image = std::make_unique<UpdateImage>();
+  if (LoadUpdateImage(FromUtf8(file), *image) != ImageLoadResult::Loaded) return {};
+  return {image->bytes, image->bytes + image->count};
+}
+
+TEST(Flasher, SignalsWaitForTheTransferOnlyASecondCtrlCStopsIt) {
+  struct Case {
+    const char* what;
+    int sig;
+    bool twice;  // the second after the program has told the first
+    int status;
+    bool whole;        // the transfer ran to its end
+    const char* says;  // once on stderr
+  };
+  const Case cases[] = {
+      {"hang-up", SIGHUP, false, 129, true, nullptr},
+      {"SIGTERM", SIGTERM, false, 143, true, nullptr},
+      {"Ctrl+C", SIGINT, false, 130, true, "finishing the transfers in progress (about "},
+      {"Ctrl+C twice", SIGINT, true, 130, false, "finishing the transfers in progress (about "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     Adapter a(true);  // the line rate leaves time to interrupt
     SimulatedDevice& device = a.Model(protocol::kModel2);
     device.SetPartialRecordTimeoutMs(600000);  // a cut record would stay visible
@@ -317,17 +357,104 @@ TEST(Flasher, InterruptStopsBetweenRecordsAndFreesThePort) {
     std::string line;
     while (flash.NextLine(line) && Field(line, "state") != "transferring") {
     }
-    flash.Signal(sig);
-    EXPECT_EQ(flash.Wait(), 130) << flash.Output();
-    EXPECT_EQ(Field(flash.Lines().back(), "result"), "interrupted");
+    flash.Signal(c.sig);
+    if (c.twice) {
+      ASSERT_TRUE(flash.AwaitStderr("Press Ctrl+C again"));
+      flash.Signal(c.sig);
+    }
+    EXPECT_EQ(flash.Wait(), c.status) << flash.Output();
+    EXPECT_EQ(Field(flash.Lines().back(), "result"), c.whole ? "success" : "interrupted");
     EXPECT_FALSE(device.RecordInProgress());
-    EXPECT_GE(device.ReceivedRecords().size(), 1u);
-    EXPECT_LT(device.ReceivedRecords().size(), 16u);
+    if (c.whole) {
+      EXPECT_EQ(device.AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+    } else {
+      EXPECT_GE(device.ReceivedRecords().size(), 1u);
+      EXPECT_LT(device.ReceivedRecords().size(), 16u);
+    }
+    if (c.says != nullptr) {
+      const std::string out = flash.Output();
+      const auto at = out.find(c.says);
+      EXPECT_NE(at, std::string::npos) << out;
+      EXPECT_EQ(out.find(c.says, at + 1), std::string::npos) << out;
+      EXPECT_NE(out.find("at most"), std::string::npos);
+      EXPECT_NE(out.find("without a complete image"), std::string::npos);
+    }
     // The port is free for the next program.
     const PortHandle again = PortOpen(a.line.SlavePath(), 19200);
     EXPECT_NE(again, kInvalidPort);
     PortClose(again);
   }
+}
+
+TEST(Flasher, AJobWhoseProgramIsKilledSendsNothingAndFreesThePort) {
+  Adapter a;
+  SimulatedDevice& device = a.Model(protocol::kModel2);
+  device.SetSilent(true);
+  Flash flash({"update", "--json", "--model", "olmar", "--wait", "30", "--port", a.line.SlavePath(),
+               Sample("olmar-demo.pkc")});
+  std::string line;
+  while (flash.NextLine(line) && Field(line, "state") != "waiting") {
+  }
+  flash.Signal(SIGKILL);
+  flash.AwaitEnd();
+  // The device answers only now that nobody would hear of an update.
+  device.SetSilent(false);
+  flash.Wait();  // the job's end: it shares the program's output
+  EXPECT_TRUE(device.ReceivedRecords().empty());
+  const PortHandle again = PortOpen(a.line.SlavePath(), 19200);
+  EXPECT_NE(again, kInvalidPort);
+  PortClose(again);
+}
+
+TEST(Flasher, OutputErrorsAreToldAtTheEndAndNeverCutATransfer) {
+  struct Case {
+    const char* what;
+    const char* shell;  // runs the program as "$0" "$@"
+    int status;
+    bool told;
+  };
+  const Case cases[] = {
+      {"full disk", R"(exec "$0" "$@" >/dev/full)", 1, true},
+      {"closed pipe", R"(set -o pipefail; "$0" "$@" | true)", 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::string> shell{"/bin/bash", "-c", c.shell};
+    Adapter a;
+    Flash update({"update", "--json", "--model", "olmar", "--port", a.line.SlavePath(), Sample("olmar-demo.pkc")},
+                 shell);
+    EXPECT_EQ(update.Wait(), c.status) << update.Output();
+    EXPECT_EQ(a.Model(protocol::kModel2).AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+    Flash help({"--help"}, shell);
+    EXPECT_EQ(help.Wait(), c.status) << help.Output();
+    for (const Flash* f : {&update, &help}) {
+      const std::string out = f->Output();
+      const auto at = out.find("cannot write the output: No space left on device");
+      EXPECT_EQ(at != std::string::npos, c.told) << out;
+      if (c.told) EXPECT_EQ(out.find("cannot write", at + 1), std::string::npos) << out;
+    }
+  }
+}
+
+TEST(Flasher, WaitsForANamedPortThatAppearsLateAndNotForAdaptersBesideIt) {
+  sim::TempDir dir;
+  const std::string late = (dir.Path() / "ttyLATE").string();
+  Adapter a;
+  Flash waiting({"update", "--json", "--model", "olmar", "--wait", "10", "--port", late, Sample("olmar-demo.pkc")});
+  std::string line;
+  while (waiting.NextLine(line) && Field(line, "message").find("to appear") == std::string::npos) {
+  }
+  std::filesystem::create_symlink(a.line.SlavePath(), late);
+  EXPECT_EQ(waiting.Wait(), 0) << waiting.Output();
+  EXPECT_EQ(a.Model(protocol::kModel2).AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+
+  // No adapter on the machine: the named port starts at once.
+  Adapter b;
+  const auto start = std::chrono::steady_clock::now();
+  Flash both({"update", "--model", "olmar", "--all", "--port", b.line.SlavePath(), Sample("olmar-demo.pkc")});
+  EXPECT_EQ(both.Wait(), 0) << both.Output();
+  EXPECT_EQ(both.Output().find("for an adapter"), std::string::npos) << both.Output();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 }  // namespace
