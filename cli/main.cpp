@@ -86,6 +86,7 @@ constexpr char kUsage[] =
     "  130  Ctrl+C: the transfers in progress were finished, or stopped by a second\n"
     "       Ctrl+C\n"
     "  143  SIGTERM: the transfers in progress were finished first\n"
+    "\n"
     "A write error on standard output (other than a closed pipe) is told at the\n"
     "end and turns status 0 into 1.\n";
 
