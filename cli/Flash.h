@@ -123,8 +123,7 @@ bool OutputIsTerminal();
 
 // SIGHUP, SIGTERM and SIGINT are held once the handlers are installed: no
 // transfer starts any more and every wait ends, while transfers in progress
-// run to their end; a second SIGINT stops them between records. Writes to
-// a reader that has gone fail instead of killing the program.
+// run to their end; a second SIGINT stops them between records.
 void InstallStopHandlers();
 // True once one of them has come.
 bool StopRequested();
@@ -134,6 +133,10 @@ int HeldExitStatus();
 // A step of the program's own before its jobs start, such as a wait for
 // adapters: one line in `mode`.
 void SayWaiting(OutputMode mode, const std::string& message);
+
+// From the program's start: writes to a reader that has gone (a closed
+// pipe) fail instead of killing the program.
+void StartOutput();
 
 // Flushes standard output, noting the first write error for FinishOutput.
 void FlushOutput();

@@ -405,5 +405,6 @@ int Run(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
   using namespace quorvel::cli;
+  StartOutput();
   return FinishOutput(Run(argc, argv));
 }

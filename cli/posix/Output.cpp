@@ -3,6 +3,7 @@
 // jobs run on and the program ends as it would have. Any other error (a
 // full disk) is told once at the end, never while a transfer runs.
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ bool ReaderGone(int error) {
 }
 
 }  // namespace
+
+void StartOutput() { signal(SIGPIPE, SIG_IGN); }
 
 void FlushOutput() {
   if (std::fflush(stdout) != 0 && g_writeError == 0) g_writeError = errno != 0 ? errno : EIO;

@@ -292,9 +292,9 @@ std::string DurationText(uint64_t ms) {
   return std::to_string((s + 59u) / 60u) + " min";
 }
 
-bool InTransfer(const Job& job) {
-  return !job.ended && (job.last.state == "handshake" || job.last.state == "transferring");
-}
+// A record has been confirmed: a hold lets the transfer run to its end.
+// (One held during the handshake sends nothing.)
+bool InTransfer(const Job& job) { return !job.ended && job.last.state == "transferring"; }
 
 // The first Ctrl+C while transfers are under way: once, how long finishing
 // them takes and what a second Ctrl+C does.
@@ -302,7 +302,7 @@ void SayFinishing(const std::vector<Job>& jobs, const RemainingTime& remaining) 
   TransferTime longest;
   for (const Job& job : jobs) {
     if (!InTransfer(job) || !remaining) continue;
-    const TransferTime t = remaining(job.last.state == "transferring" ? job.last.bytes : 0u);
+    const TransferTime t = remaining(job.last.bytes);
     longest.typicalMs = std::max(longest.typicalMs, t.typicalMs);
     longest.maxMs = std::max(longest.maxMs, t.maxMs);
   }
@@ -341,9 +341,6 @@ void InstallStopHandlers() {
   // A closed terminal or SSH session, a service stop and Ctrl+C: no device
   // is left half written by them.
   for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(signo, &sa, nullptr);
-  // Output to a reader that has gone fails instead of killing the program
-  // mid-flash.
-  signal(SIGPIPE, SIG_IGN);
 }
 
 void SayWaiting(OutputMode mode, const std::string& message) {
