@@ -339,8 +339,13 @@ void InstallStopHandlers() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no restart: waits end early and look at the flag
   // A closed terminal or SSH session, a service stop and Ctrl+C: no device
-  // is left half written by them.
-  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(signo, &sa, nullptr);
+  // is left half written by them. A signal ignored from the start (nohup)
+  // stays ignored.
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+    struct sigaction before{};
+    if (sigaction(signo, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signo, &sa, nullptr);
+  }
 }
 
 void SayWaiting(OutputMode mode, const std::string& message) {
