@@ -311,7 +311,19 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
       continue;
     }
     ports.push_back(port);
-    if (!o.all) break;
+  }
+  // Without --all, the first adapter whose device answers.
+  if (!o.all && ports.size() > 1) {
+    const std::string answering = AnsweringAdapterPort(o.model, waitMs, StopRequested);
+    if (StopRequested()) {
+      return Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the device");
+    }
+    if (answering.empty()) {
+      return Refuse(o, "", Outcome::NoDevice,
+                    "DEVICE Connection Error! No device answered behind any of the " +
+                        std::to_string(ports.size()) + " adapters found; name the port with --port");
+    }
+    ports.assign(1, answering);
   }
   if (!ports.empty()) {
     for (const std::string& problem : held) {
