@@ -48,7 +48,7 @@ constexpr char kUsage[] =
     "                       baud, .pkc files)\n"
     "  -p, --port PORT      a serial port: /dev/ttyUSB0 or ttyUSB0; give it several\n"
     "                       times to update several devices at once. Without --port\n"
-    "                       and --all, the first adapter found is used.\n"
+    "                       and --all, the first adapter whose device answers.\n"
     "  -a, --all            every adapter found (USB 10c4:ea60 and 10c8:ea61)\n"
     "  -w, --wait SECONDS   how long to wait for the adapter and the device\n"
     "                       (update: 30, info: 0, a single probe)\n"
