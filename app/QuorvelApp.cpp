@@ -24,13 +24,16 @@ bool CQuorvelApp::InitInstance() {
   CQuorvelDlg* running = nullptr;
   // A termination signal is a close request: during an update job the
   // dialog holds it until the job has ended, so no device is left halfway
-  // through a record. Otherwise the program ends at once: every window open
+  // through a record, and then ends without a box, the job's end told on
+  // standard error. Otherwise the program ends at once: every window open
   // over the dialog (a message box, the file dialog, the About box) is left,
   // and any that would open later returns at once. Either way the port is
   // closed with the dialog.
   TerminationSignals termination([&running] {
     if (running == nullptr) return;
     if (!running->m_jobRunning) QCoreApplication::exit(0);
+    // Nobody may be there to answer the box of the job's end.
+    running->m_closeUnattended = true;
     running->OnCommand(IDCANCEL);
   });
   {

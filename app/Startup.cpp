@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/QuorvelApp.h"
+#include "base/ClosedOutputs.h"
 #include "base/Version.h"
 #include "ui/qt/QtWindowSystem.h"
 
@@ -34,6 +35,8 @@ bool StyleChosen(int argc, char* argv[]) {
 
 int RunProgram(int argc, char* argv[], const ProgramInfo& program, Environment environment,
                const std::function<void()>& started) {
+  // A reader of the --verbose lines that goes away ends no transfer.
+  IgnoreClosedOutputs();
   if (const std::optional<int> answered = AnswerInformationOptions(argc, argv, program, environment.languageSwitchPath)) return *answered;
   const bool styleChosen = StyleChosen(argc, argv);
 

@@ -81,6 +81,12 @@ bool ListPorts(std::vector<ListedPort>& ports, std::string& error);
 std::vector<std::string> FindAdapterPorts(uint32_t waitMs, const std::function<bool()>& stop,
                                           std::string& error);
 
+// The device path of the first adapter whose device of `model` answers,
+// tried as the window's link monitor tries them (link/AdapterRotation.h),
+// for up to waitMs but giving every adapter its turn; empty when none
+// answered or `stop` ended the search.
+std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::function<bool()>& stop);
+
 // Why `devicePath` cannot be opened, in words a user can act on; empty when
 // it looks available.
 std::string PortProblem(const std::string& devicePath);

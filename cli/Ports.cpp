@@ -4,9 +4,11 @@
 
 #include "cli/Flash.h"
 #include "link/AdapterDiscovery.h"
+#include "link/AdapterRotation.h"
 #include "serial/PortAccess.h"
 #include "serial/PortLayer.h"
 #include "serial/PortList.h"
+#include "serial/SerialLink.h"
 
 namespace quorvel::cli {
 
@@ -75,6 +77,17 @@ std::vector<std::string> FindAdapterPorts(uint32_t waitMs, const std::function<b
     if (!adapters.empty() || stop() || MonotonicMs() >= deadline) return adapters;
     SleepMs(kListPeriodMs);
   }
+}
+
+std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::function<bool()>& stop) {
+  SerialLink link;
+  const AnsweringAdapter answer = FindAnsweringAdapter(link, SystemPortPlatform(), model, waitMs, stop);
+  link.ClosePort();
+  if (!answer.found) return {};
+  // "COM:ttyUSB0", as the port list names it.
+  std::string name = ToUtf8(answer.portName);
+  if (name.starts_with("COM:")) name.erase(0, 4);
+  return PortDevicePath(name);
 }
 
 std::string PortProblem(const std::string& devicePath) {

@@ -49,7 +49,7 @@ constexpr char kUsage[] =
     "                       baud, .pkc files)\n"
     "  -p, --port PORT      a serial port: /dev/ttyUSB0 or ttyUSB0; give it several\n"
     "                       times to update several devices at once. Without --port\n"
-    "                       and --all, the first adapter found is used.\n"
+    "                       and --all, the first adapter whose device answers.\n"
     "  -a, --all            every adapter found (USB 10c4:ea60 and 10c8:ea61)\n"
     "  -w, --wait SECONDS   how long to wait for the adapter or a named port to\n"
     "                       appear and for the device to answer (update: 30,\n"
@@ -334,7 +334,20 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
       continue;
     }
     ports.push_back(port);
-    if (!o.all) break;
+  }
+  // Without --all, the first adapter whose device answers.
+  if (!o.all && ports.size() > 1) {
+    const std::string answering = AnsweringAdapterPort(o.model, waitMs, StopRequested);
+    if (StopRequested()) {
+      Refuse(o, "", Outcome::Interrupted, "Interrupted while looking for the device");
+      return HeldExitStatus();
+    }
+    if (answering.empty()) {
+      return Refuse(o, "", Outcome::NoDevice,
+                    "DEVICE Connection Error! No device answered behind any of the " +
+                        std::to_string(ports.size()) + " adapters found; name the port with --port");
+    }
+    ports.assign(1, answering);
   }
   if (!ports.empty()) {
     for (const std::string& problem : held) {

@@ -263,7 +263,7 @@ class Model {
   struct Phase {
     uint8_t command;
     bool allAttempts;  // every attempt made, replies ignored
-    uint8_t passByte;  // otherwise: passes on a reply, or on this byte in rxBuf[0]
+    uint8_t passByte;  // otherwise: passes on this byte in rxBuf[0]; fails on another reply
     UpdateResult sendFailed;
     UpdateResult noReply;
   };
@@ -288,10 +288,12 @@ class Model {
           return false;
         }
         const bool replied = Read(1, 1000, true)->ok;
-        if (!phase.allAttempts && (replied || m_rxBuf0 == phase.passByte)) {
+        if (phase.allAttempts) continue;
+        if (m_rxBuf0 == phase.passByte) {
           passed = true;
           break;
         }
+        if (replied) break;
       }
       if (!passed) {
         error = Msg(phase.noReply);

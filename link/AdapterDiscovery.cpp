@@ -38,7 +38,7 @@ Text CutComName(const Text& friendlyName) {
 }
 
 AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
-                              const Text& after) {
+                              const Text& adapter, ScanStart start) {
   AdapterSearch search;
   try {
     ListSerialPorts(link.ports, ports);
@@ -57,12 +57,12 @@ AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t mod
   }
   search.adapters = names.size();
 
-  // With `after` among them, start right behind it and end with it.
+  // With `adapter` among them, start with it or right behind it.
   size_t first = 0;
-  if (!after.empty()) {
+  if (!adapter.empty()) {
     for (size_t k = 0; k < names.size(); ++k) {
-      if (names[k] == after) {
-        first = k + 1;
+      if (names[k] == adapter) {
+        first = start == ScanStart::AtIt ? k : k + 1;
         break;
       }
     }

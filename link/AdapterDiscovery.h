@@ -48,15 +48,21 @@ struct AdapterSearch {
   Text listError;
 };
 
+// Where a scan of the adapters starts, with an adapter named.
+enum class ScanStart {
+  AtIt,     // with that adapter, then those after it, then those before it
+  AfterIt,  // with those after it, then those before it, and finally it
+};
+
 // Refreshes link.ports from `ports` and opens the first adapter, in list
 // order, whose port opens at the baud rate of `model` (protocol::kModel1 or
-// kModel2). With `after` naming an adapter's port, the adapters after it are
-// tried first, then those before it and finally it, so that a caller can
-// move on to another adapter when the device stays silent on this one.
-// Nothing is opened while link.hPort is already open. Resets link.skipEcho
-// for every adapter reached. Never throws.
+// kModel2). With `adapter` naming an adapter's port, the scan starts there
+// instead (`start`) and goes round the list, so that a caller can stay with
+// an adapter or move on to the next (link/AdapterRotation.h). Nothing is
+// opened while link.hPort is already open. Resets link.skipEcho for every
+// adapter reached. Never throws.
 AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
-                              const Text& after = Text());
+                              const Text& adapter = Text(), ScanStart start = ScanStart::AfterIt);
 
 // Opens the port the user named ("ttyUSB0", or "COM:ttyUSB0" as the port
 // list names it), looked up in link.deviceDir, at the baud rate of `model`.

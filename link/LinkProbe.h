@@ -29,10 +29,11 @@ enum LinkState : uint8_t {
   kDeviceReady = 2,    // the device answered its probe and its version was read
 };
 
-// Ticks of the link monitor (500 ms each) that the link may stay at
-// kDeviceSilent before the monitor tries another adapter, when more than one
-// is plugged in: several adapters share the common identifiers, and the
-// device may be behind any of them.
+// Ticks of the link monitor (500 ms each) that the link may stay short of
+// kDeviceReady on one adapter, for whatever reason, before the monitor tries
+// another adapter, when more than one is plugged in: several adapters share
+// the common identifiers, and the device may be behind any of them
+// (link/AdapterRotation.h).
 constexpr int kSilentTicksBeforeNextAdapter = 6;
 
 // What one step did.

@@ -18,7 +18,7 @@ const DialogTemplate kMainDialog{
         {IDC_CONN_GROUP, ControlKind::GroupBox, 7, 41, 119, 64, u""},
         {IDC_LINK_GROUP, ControlKind::GroupBox, 130, 41, 103, 64, u""},
         {IDC_STATUS_EDIT, ControlKind::Edit, 136, 80, 90, 12, u"",
-         kTabStop | kBorder | kCentered | kAutoHScroll},
+         kTabStop | kBorder | kCentered | kAutoHScroll | kReadOnly},
         {IDC_USB_LABEL, ControlKind::StaticText, 41, 60, 81, 8, u"USB State", kGroup},
         {IDC_USB_LAMP, ControlKind::OwnerDrawStatic, 21, 58, 12, 12, u""},
         {IDC_DEVICE_LAMP, ControlKind::OwnerDrawStatic, 21, 81, 12, 12, u""},

@@ -29,6 +29,7 @@ enum ControlStyle : uint32_t {
   kCentered = 1u << 3,   // centred text (edit)
   kAutoHScroll = 1u << 4,
   kNoPrefix = 1u << 5,   // "&" is shown as is
+  kReadOnly = 1u << 6,   // an edit that shows the program's texts only
 };
 
 constexpr int kNoId = -1;

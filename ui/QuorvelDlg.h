@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/AdapterRotation.h"
 #include "serial/SerialLink.h"
 #include "base/WideText.h"
 #include "ui/DialogEx.h"
@@ -90,13 +91,14 @@ class CQuorvelDlg : public CDialogEx {
   bool m_jobRunning = false;
   // A close request that arrived during a job; honoured when the job ends.
   bool m_closePending = false;
-  // The adapter whose port discovery opened (its port name), how many
-  // adapters the list held then, and the ticks the device has stayed silent
-  // on it: after kSilentTicksBeforeNextAdapter the monitor moves on to the
-  // next adapter, if there is one.
-  Text m_adapterPort;
-  size_t m_adapterCount = 0;
-  int m_silentTicks = 0;
+  // The close request came from outside the window (a termination signal),
+  // so nobody may be there to answer a box: the job's end is told in one
+  // line outside the window and the dialog closes at once.
+  bool m_closeUnattended = false;
+  // Which adapter discovery opens: the current one until the link has
+  // stayed short of state 2 on it for kSilentTicksBeforeNextAdapter ticks,
+  // then the next one, if there is one.
+  AdapterRotation m_rotation;
   // Why an adapter that is plugged in cannot be opened (no permission, held
   // by another program), in one line; empty when there is no such problem.
   // It stands in the hint field instead of the no-adapter hint.
@@ -107,9 +109,10 @@ class CQuorvelDlg : public CDialogEx {
  private:
   // One monitor step for `model`.
   void ProbeStep(int32_t model);
-  // Discovery; with `after` naming an adapter, the next one is tried first.
-  void OpenAdapter(const Text& after);
-  // Closes the silent adapter's port and opens the next adapter's.
+  // The probe of the device on the open port, and what it found shown.
+  void Probe(int32_t model);
+  // Closes the port of the adapter whose turn is over and opens the next
+  // adapter's.
   void MoveToNextAdapter();
   PortPlatform& Ports();
   // Hands a line to the environment's trace (--verbose), if any.
@@ -121,6 +124,9 @@ class CQuorvelDlg : public CDialogEx {
   // The message box of a job's end: the stop icon for a refusal, none for a
   // failure of the handshake or the transfer.
   void ShowJobEnd(UpdateResult result);
+  // The end of a job that held the port: the controls back, how it ended
+  // shown, the monitor restarted, then a close that was asked for meanwhile.
+  void EndJob(UpdateResult result);
   // Disables (true) or enables the Update and model buttons.
   void LockControlsForJob(bool locked);
 };

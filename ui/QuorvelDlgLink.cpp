@@ -54,8 +54,15 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
   if (m_linkState == kNoAdapterPort) {
     FindAdapterPort();
     if (m_linkState == kDeviceSilent) ShowLinkStatus();
-    return;
+  } else {
+    Probe(model);
   }
+  // The device may be behind another adapter of the same kind; with one
+  // adapter nothing changes.
+  if (m_rotation.Tick(static_cast<LinkState>(m_linkState))) MoveToNextAdapter();
+}
+
+void CQuorvelDlg::Probe(int32_t model) {
   const ProbeResult result = ProbeDevice(m_link, model, static_cast<LinkState>(m_linkState),
                                          m_refreshVersion != 0);
   if (result.versionRead) {
@@ -67,18 +74,13 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
   }
   m_linkState = result.state;
   if (SetsLinkState(result.outcome)) InvalidateLamps();
-
-  // A device that stays silent may be behind another adapter of the same
-  // kind; with one adapter nothing changes.
-  m_silentTicks = m_linkState == kDeviceSilent ? m_silentTicks + 1 : 0;
-  if (m_silentTicks >= kSilentTicksBeforeNextAdapter && m_adapterCount > 1) MoveToNextAdapter();
 }
 
 void CQuorvelDlg::MoveToNextAdapter() {
-  Trace("device silent behind " + ToUtf8(m_adapterPort) + ": trying the next adapter");
+  Trace("no device reached behind " + ToUtf8(m_rotation.Current()) + ": trying the next adapter");
   m_link.ClosePort();
   m_linkState = kNoAdapterPort;
-  OpenAdapter(m_adapterPort);
+  FindAdapterPort();
   // Nothing opened (not even this adapter again): back to discovery.
   if (m_linkState == kNoAdapterPort) InvalidateLamps();
 }
@@ -94,11 +96,8 @@ bool CQuorvelDlg::ReadDeviceVersion() {
   return true;
 }
 
-void CQuorvelDlg::FindAdapterPort() { OpenAdapter(Text()); }
-
-void CQuorvelDlg::OpenAdapter(const Text& after) {
-  const AdapterSearch search = OpenAdapterPort(m_link, Ports(), m_model, after);
-  m_silentTicks = 0;
+void CQuorvelDlg::FindAdapterPort() {
+  const AdapterSearch search = m_rotation.Open(m_link, Ports(), m_model);
   // An adapter that is there but that the user may not open, or that
   // another program holds, is told once, in the hint field and outside the
   // window, until the reason changes. Other failures (a port gone with its
@@ -120,8 +119,6 @@ void CQuorvelDlg::OpenAdapter(const Text& after) {
   if (!search.opened) return;
   Trace("port " + ToUtf8(search.portName) + " opened at " +
         std::to_string(BaudRate(m_model)) + " baud");
-  m_adapterPort = search.portName;
-  m_adapterCount = search.adapters;
   m_linkState = kDeviceSilent;
   InvalidateLamps();
 }
@@ -161,7 +158,7 @@ void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_model = model;
   m_baudRate = baudRate;
   m_linkState = kNoAdapterPort;
-  m_silentTicks = 0;
+  m_rotation.Reset();
   if (m_link.hPort != kInvalidPort) m_link.ClosePort();
   Trace(std::string("model ") + (model == kModel1 ? "BRENIX" : "OLMAR I") + " selected, " +
         std::to_string(baudRate) + " baud");

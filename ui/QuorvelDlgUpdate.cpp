@@ -96,6 +96,17 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   if (m_linkState != kDeviceReady) return;
 
   const Text path = ChooseUpdateFile(model);
+  // The monitor ran behind the file dialog, and a click that passed its
+  // modality may have changed the model meanwhile: the file goes only to
+  // the device the job was started for, still answering.
+  if (m_model != model) {
+    m_wnd->MessageBox(OtherModelsFileMessage(m_model), MbIcon::Stop);
+    return;
+  }
+  if (m_linkState != kDeviceReady) {
+    ShowJobEnd(m_linkState == kNoAdapterPort ? UpdateResult::NoAdapter : UpdateResult::NoDevice);
+    return;
+  }
   // "All Files" lets any name through; a file named for the other model
   // is refused before it is read, let alone sent.
   if (IsOtherModelsFile(path, model)) {
@@ -117,30 +128,15 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   // desktop; input waits for the job's message pump or its end.
   m_link.whileWaiting = [this] { m_wnd->KeepResponsive(); };
 
-  // Every end from here on: controls back, then a close that was asked for
-  // meanwhile.
-  const auto endJob = [this] {
-    m_link.whileWaiting = nullptr;
-    LockControlsForJob(false);
-    if (m_closePending) {
-      m_closePending = false;
-      CDialogEx::OnCancel();
-    }
-  };
-
   // The monitor restarts after these two refusals as after every other end,
   // so the lamps follow the port again (a purge fails on a port that is gone).
   if (!m_link.PurgePort()) {
-    ShowJobEnd(UpdateResult::PurgeFailed);
-    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
-    endJob();
+    EndJob(UpdateResult::PurgeFailed);
     return;
   }
   LockedFile heldFile;
   if (!heldFile.Open(path)) {
-    ShowJobEnd(UpdateResult::FileHoldFailed);
-    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
-    endJob();
+    EndJob(UpdateResult::FileHoldFailed);
     return;
   }
 
@@ -152,24 +148,23 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
     WindowProgress progress(*this);
     result = SendRecords(m_link, *image, progress);
   }
+  heldFile.Close();
 
   if (result != UpdateResult::Completed) {
     m_link.ClosePort();
-    ShowJobEnd(result);
-    m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
-    heldFile.Close();
-    endJob();
+    EndJob(result);
     return;
   }
 
-  heldFile.Close();
   Trace("update completed");
   m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
   m_wnd->UpdateWindow();
   // One second without taking input before the monitor resumes; slept in
   // short steps that keep the window painted and answering, so the second
-  // costs no processor time and the desktop sees no hang.
-  if (m_env.pauseMs) {
+  // costs no processor time and the desktop sees no hang. A program that is
+  // asked to end has no monitor to resume.
+  if (m_closePending && m_closeUnattended) {
+  } else if (m_env.pauseMs) {
     m_env.pauseMs(kPauseAfterUpdateMs);
   } else {
     const uint64_t end = MonotonicMs() + kPauseAfterUpdateMs;
@@ -179,8 +174,27 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
     }
   }
   m_refreshVersion = 1;
+  EndJob(result);
+}
+
+void CQuorvelDlg::EndJob(UpdateResult result) {
+  m_link.whileWaiting = nullptr;
+  // The job no longer holds the port: a termination signal from here on,
+  // while a box is open, ends the program at once.
+  LockControlsForJob(false);
+  if (m_closePending && m_closeUnattended) {
+    const Text line = result == UpdateResult::Completed ? m_strSuccessful : UpdateMessage(result);
+    if (m_env.reportLine) m_env.reportLine(ToUtf8(line));
+    m_closePending = false;
+    CDialogEx::OnCancel();
+    return;
+  }
+  if (result != UpdateResult::Completed) ShowJobEnd(result);
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
-  endJob();
+  if (m_closePending) {
+    m_closePending = false;
+    CDialogEx::OnCancel();
+  }
 }
 
 }  // namespace quorvel

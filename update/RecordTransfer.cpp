@@ -19,8 +19,9 @@ struct HandshakePhase {
   uint8_t command;
   // True: every attempt is made and the replies are ignored.
   bool allAttempts;
-  // With allAttempts false: the phase also passes when no byte came but the
-  // receive buffer's first byte holds this value.
+  // With allAttempts false: the reply that passes the phase; another reply
+  // fails it at once. When no byte came, the phase passes if the receive
+  // buffer's first byte holds this value.
   uint8_t passByte;
   UpdateResult sendFailed;
   UpdateResult noReply;
@@ -45,7 +46,10 @@ UpdateResult RunPhase(SerialLink& link, const HandshakePhase& phase) {
     if (!link.SendCommand(phase.command)) return phase.sendFailed;
     const bool replied = link.ReadBytes(1, link.rxBuf, kHandshakeReplyWaitMs);
     if (phase.allAttempts) continue;
-    if (replied || link.rxBuf[0] == phase.passByte) return UpdateResult::Completed;
+    if (link.rxBuf[0] == phase.passByte) return UpdateResult::Completed;
+    // Another device (of the other model) answers something else: nothing
+    // more is sent to it.
+    if (replied) return phase.noReply;
   }
   return phase.allAttempts ? UpdateResult::Completed : phase.noReply;
 }

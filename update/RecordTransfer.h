@@ -32,7 +32,8 @@ enum class UpdateResult {
   PurgeFailed,         // the port's buffers could not be cleared
   // Failures of the handshake and the transfer.
   HandshakeD6Timeout,  // model 1, phases 1 and 3: 0xD6 could not be sent
-  HandshakeD7Timeout,  // no reply to the handshake, or its command could not be sent
+  HandshakeD7Timeout,  // no reply to the handshake, another reply than the one named, or
+                       // its command could not be sent
   TransferError,       // a record's write failed or its echo did not come back whole
   CrcError,            // the device refused a record (0x12)
   TooManyResends,      // four verdicts in a row other than 0x11 and 0x12

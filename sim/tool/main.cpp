@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ClosedOutputs.h"
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedLine.h"
 
@@ -42,6 +43,8 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char* argv[]) {
   using namespace quorvel::sim;
+  // Its lines may go to a pipe whose reader has gone; the adapters serve on.
+  quorvel::IgnoreClosedOutputs();
   int count = 1;
   bool lineRate = true;
   for (int i = 1; i < argc; ++i) {

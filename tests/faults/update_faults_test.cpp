@@ -36,6 +36,7 @@ const Text kTransferError = u"Update Error: Data transfer error!";
 const Text kTooManyResends = u"Update Error: repeat Data transfer over four time!";
 const Text kNoVerdict = u"Update Error: No reply from device!";
 const Text kPurgeFailed = u"串口缓存清空失败!";
+const Text kNoAdapter = u"USB Connection Error!";
 const Text kSuccess = u"Updated successfully!";
 
 // Records of different sizes and contents, so that every byte sent can be
@@ -46,7 +47,7 @@ const std::vector<Bytes> kRecords = {MakeRecord(10, 0xA1), MakeRecord(20, 0xA2),
 enum class End {
   Completed,     // success text, port open, monitor restarted after the pause
   FailureExit,   // message without icon, port closed, monitor restarted
-  PurgeRefused,  // message with the stop icon, monitor left stopped
+  Refused,       // message with the stop icon, nothing sent, monitor running
 };
 
 struct UpdateCell {
@@ -136,7 +137,7 @@ const UpdateCell kCells[] = {
      },
      End::Completed, u"", 0, 10 * kCommandMs + 4 * kRecordMs, true},
     // The monitor ticks while the file dialog is open and finds the adapter
-    // gone; the job then cannot purge the port.
+    // gone; the job then ends as at a click without the adapter.
     {"PulledWhileFileDialogOpen", kModel2,
      [](FaultBench& b) {
        b.w->onChooseFile = [&b] {
@@ -145,23 +146,25 @@ const UpdateCell kCells[] = {
          b.line->ClearReceived();
        };
      },
-     End::PurgeRefused, kPurgeFailed, 0, kCommandMs, true, 0},
+     End::Refused, kNoAdapter, 0, kCommandMs, true, 0},
     // No tick comes before the job goes on: the port is still open, on a
     // line that is gone, and cannot be purged either. The monitor restarts
     // and its next tick closes the port.
     {"PulledJustBeforeTheJobTouchesThePort", kModel1,
-     [](FaultBench& b) { b.w->onChooseFile = [&b] { b.line->HangUp(); }; }, End::PurgeRefused,
+     [](FaultBench& b) { b.w->onChooseFile = [&b] { b.line->HangUp(); }; }, End::Refused,
      kPurgeFailed, 0, kCommandMs, true},
     // --- the device answers wrongly, too late, or the line is noisy
-    {"Model2HandshakeReplyGarbagePasses", kModel2,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0x3C})); }, End::Completed,
-     u"", 0, kCommandMs + 4 * kRecordMs, false},
+    // A reply other than the one named is another device's: nothing more
+    // is sent to it.
+    {"Model2HandshakeReplyGarbageFails", kModel2,
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0x3C})); }, End::FailureExit,
+     kTimeoutD7, 0, kCommandMs, false},
     {"Model2HandshakeReplyTooLate", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0xD7}, 4600)); },
      End::FailureExit, kTimeoutD7, 4 * 1000, 4 * kCommandMs, false},
-    {"Model1Phase2ReplyGarbagePasses", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::Of({0x00})); }, End::Completed,
-     u"", 0, 10 * kCommandMs + 4 * kRecordMs, false},
+    {"Model1Phase2ReplyGarbageFails", kModel1,
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::Of({0x00})); }, End::FailureExit,
+     kTimeoutD7, 0, 5 * kCommandMs, false},
     {"Model1Phase4ReplyTooLate", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::Of({0xD7}, 4600)); },
      End::FailureExit, kTimeoutD7, 4 * 1000, 13 * kCommandMs, false},
@@ -264,7 +267,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       EXPECT_EQ(b.dlg->m_refreshVersion, 0);
       EXPECT_TRUE(b.env.pauses.empty());
       break;
-    case End::PurgeRefused:
+    case End::Refused:
       ASSERT_EQ(b.w->messageBoxes.size(), 1u);
       EXPECT_EQ(ToUtf8(b.w->messageBoxes[0].text), ToUtf8(c.message));
       EXPECT_EQ(b.w->messageBoxes[0].icon, MbIcon::Stop);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "link/AdapterRotation.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
 #include "support/FakePortPlatform.h"
@@ -158,13 +159,26 @@ TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
 }
 
 // Two adapters with the same identifiers, the device behind the second: the
-// first opens, stays silent for the named number of ticks, then the monitor
-// moves on. With one adapter it stays where it is and lists no ports again.
-TEST_F(DiscoveryTest, DeviceSilentOnOneAdapterMovesOnToTheNext) {
-  for (const bool two : {true, false}) {
-    SCOPED_TRACE(two ? "two adapters" : "one adapter");
+// first opens and the link stays short of state 2 on it (the device silent,
+// or no echo at all, so that the port drops back to discovery at every other
+// tick) for the named number of ticks, counted from its opening; then the
+// monitor moves on. With one adapter it stays where it is and lists no ports
+// again.
+TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
+  const struct {
+    const char* name;
+    bool two;
+    bool echoA;
+  } cases[] = {
+      {"two adapters, device silent on the first", true, true},
+      {"two adapters, no echo on the first", true, false},
+      {"one adapter", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     sim::SimulatedDevice device(lineB, protocol::kModel2);
-    if (two) {
+    lineA.SetEcho(c.echoA);
+    if (c.two) {
       List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
             {u"y#vid_10c4&pid_ea60", u"Bridge (COM:ttyB)"}});
     } else {
@@ -175,21 +189,39 @@ TEST_F(DiscoveryTest, DeviceSilentOnOneAdapterMovesOnToTheNext) {
     w->Tick();
     ASSERT_EQ(dlg->m_linkState, 1);
     const int listings = ports.setsOpened;
-    for (int i = 0; i < kSilentTicksBeforeNextAdapter - 1; ++i) w->Tick();
-    EXPECT_EQ(dlg->m_linkState, 1);
+    for (int i = 0; i < kSilentTicksBeforeNextAdapter - 2; ++i) w->Tick();
+    EXPECT_NE(dlg->m_linkState, 2);
     EXPECT_EQ(device.ProbeCount(), 0u) << "moved on too early";
-    w->Tick();  // the last silent tick
+    w->Tick();  // the last tick of the first adapter's turn
     w->Tick();
-    if (two) {
+    if (c.two) {
       EXPECT_EQ(dlg->m_linkState, 2);
       EXPECT_EQ(device.VersionQueryCount(), 1u);
     } else {
       EXPECT_EQ(dlg->m_linkState, 1);
       EXPECT_EQ(ports.setsOpened, listings);
       EXPECT_EQ(lineA.Received(),
-                std::vector<uint8_t>(kSilentTicksBeforeNextAdapter + 1, protocol::kProbeModel2));
+                std::vector<uint8_t>(kSilentTicksBeforeNextAdapter, protocol::kProbeModel2));
     }
   }
+}
+
+// A front end without a monitor (the flasher) takes the first adapter whose
+// device answers, by the same turns.
+TEST_F(DiscoveryTest, TheFirstAdapterWhoseDeviceAnswersIsFound) {
+  sim::SimulatedDevice device(lineB, protocol::kModel2);
+  lineA.SetEcho(false);
+  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
+        {u"y#vid_10c4&pid_ea60", u"Bridge (COM:ttyB)"}});
+  SerialLink link;
+  link.deviceDir = devices.Path().string() + "/";
+  const AnsweringAdapter found =
+      FindAnsweringAdapter(link, ports, protocol::kModel2, 0, [] { return false; });
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(ToUtf8(found.portName), "COM:ttyB");
+  EXPECT_EQ(found.adapters, 2u);
+  EXPECT_NE(link.hPort, kInvalidPort);
+  EXPECT_EQ(device.VersionQueryCount(), 1u);
 }
 
 }  // namespace

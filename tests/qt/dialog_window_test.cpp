@@ -86,7 +86,8 @@ TEST_F(DialogWindowTest, ControlsSitAtTheirTemplatePlaces) {
         case ControlKind::Edit: {
           auto* edit = qobject_cast<QLineEdit*>(widget);
           ASSERT_NE(edit, nullptr);
-          EXPECT_FALSE(edit->isReadOnly());
+          // It shows the program's texts only.
+          EXPECT_TRUE(edit->isReadOnly());
           EXPECT_TRUE(edit->hasFrame());
           EXPECT_EQ(edit->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
           break;
@@ -307,6 +308,10 @@ TEST_F(DialogWindowTest, DisabledSystemMenuDoesNotOpen) {
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&w, &click);
     SendKey(w.focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+    // Nor the status field's own menu.
+    QWidget* status = w.Control(IDC_STATUS_EDIT);
+    QContextMenuEvent onStatus(QContextMenuEvent::Mouse, QPoint(5, 5), status->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(status, &onStatus);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     w.EndDialog(kEndedByTest);
   });

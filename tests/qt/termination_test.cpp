@@ -9,10 +9,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <cstdio>
 #include <filesystem>
+#include <string>
 
 #include "QtTestHelpers.h"
 #include "app/QuorvelApp.h"
+#include "app/Startup.h"
 #include "link/Protocol.h"
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedPortPlatform.h"
@@ -34,6 +37,9 @@ class TerminationTest : public ::testing::Test {
                         const std::function<bool()>& ok = [] { return true; }) {
     Environment environment = testEnv.Make(dir.Path().string(), &ports);
     environment.deviceDir = "/dev/";
+    environment.reportLine = [](const std::string& line) {
+      std::fprintf(stderr, "quorvel: %s\n", line.c_str());
+    };
     CQuorvelApp app(environment);
     QTimer::singleShot(0, [&] {
       auto& dlg = dynamic_cast<CQuorvelDlg&>(*app.m_pMainWnd);
@@ -74,6 +80,50 @@ TEST_F(TerminationTest, DuringAJobTheJobEndsFirst) {
     }, [&] { return heldAt > 0 && device.Device(protocol::kModel2).AcceptedRecords().size() == 16; }),
                 testing::ExitedWithCode(128 + signo), "");
   }
+}
+
+// A job that fails while a signal's close request waits shows no box that
+// nobody may be there to answer: its end goes to standard error and the
+// program ends.
+TEST_F(TerminationTest, AJobThatFailsMeanwhileEndsWithoutABox) {
+  const QString sample = QString::fromStdString(
+      (std::filesystem::path(QUORVEL_SAMPLES_DIR) / "olmar-bad-crc.pkc").string());
+  EXPECT_EXIT(Run([&](CQuorvelDlg&, QtDialogWindow& w) {
+    QObject::connect(static_cast<QLineEdit*>(w.Control(IDC_STATUS_EDIT)), &QLineEdit::textChanged,
+                     [](const QString& text) {
+                       if (text == QStringLiteral(" ")) kill(getpid(), SIGTERM);  // the job starts
+                     });
+    test::WheneverShown(&w, [&](QWidget* shown) {
+      if (auto* fileDialog = qobject_cast<QFileDialog*>(shown)) {
+        test::AnswerFileDialog(fileDialog, sample);
+      } else {
+        std::_Exit(3);  // a box
+      }
+    });
+    static_cast<QPushButton*>(w.Control(IDC_UPDATE))->click();
+  }), testing::ExitedWithCode(128 + SIGTERM), "quorvel: Update Error: Data transfer crc error!");
+}
+
+// `quorvel --help` with standard output and error on a pipe whose reader
+// has gone; ends the process with the program's exit code.
+[[noreturn]] void HelpIntoAClosedPipe() {
+  int ends[2];
+  if (pipe(ends) != 0) std::_Exit(4);
+  close(ends[0]);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  char name[] = "quorvel";
+  char help[] = "--help";
+  char* argv[] = {name, help, nullptr};
+  const int code = RunProgram(2, argv, ProgramInfo{"quorvel", "Updates.", nullptr}, Environment());
+  std::fflush(nullptr);
+  std::_Exit(code);
+}
+
+// A reader of the program's output that has gone away ends nothing: the
+// write fails quietly.
+TEST_F(TerminationTest, AClosedOutputEndsNothing) {
+  EXPECT_EXIT(HelpIntoAClosedPipe(), testing::ExitedWithCode(0), "");
 }
 
 // Outside a job the program ends at once, with the About box open over it.

@@ -110,6 +110,7 @@ void HeadlessWindow::KeepResponsive() {
 
 Text HeadlessWindow::ChooseFile(const Text& filter) {
   fileFilters.push_back(filter);
+  if (m_system.onChooseFile) m_system.onChooseFile();
   if (m_system.filesToPick.empty()) return Text();
   Text path = m_system.filesToPick.front();
   m_system.filesToPick.pop_front();

@@ -147,6 +147,8 @@ class HeadlessWindowSystem : public WindowSystem {
 
   // Answers for the file dialog, taken in order; an empty queue cancels.
   std::deque<Text> filesToPick;
+  // Called while the file dialog is open, before it is answered.
+  std::function<void()> onChooseFile;
   // Called for every message box before it is answered with OK.
   std::function<void(const MessageBoxRecord&)> onMessageBox;
   // Called at every PumpWaitingMessage, before a posted action runs.

@@ -1,6 +1,7 @@
 // The update jobs' refusals before anything is sent: no model, no link, no
 // file, a bad file, a port that cannot be purged, a file that cannot be held.
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -75,6 +76,45 @@ TEST_F(UpdateRefusalTest, LinkStateMessages) {
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
     EXPECT_TRUE(w.fileFilters.empty());
     ExpectNothingBeyondTheLoad();
+  }
+}
+
+// The monitor runs behind the file dialog: when it closes, the job goes on
+// only with the model it was started for and the device still answering.
+TEST_F(UpdateRefusalTest, ModelAndLinkAreCheckedAgainAfterTheFileDialog) {
+  const struct {
+    const char* what;
+    int32_t model;
+    std::function<void(CQuorvelDlg&, HeadlessWindow&)> meanwhile;
+    Text message;
+  } cases[] = {
+      {"the other model clicked", 2, [](CQuorvelDlg&, HeadlessWindow& w) { w.Click(IDC_MODEL1_RADIO); },
+       u"This file is for OLMAR I, not for BRENIX!"},
+      {"the other model's device found", 1,
+       [](CQuorvelDlg& d, HeadlessWindow&) {
+         d.m_model = 2;
+         d.m_linkState = 2;
+       },
+       u"This file is for BRENIX, not for OLMAR I!"},
+      {"the device silent", 1, [](CQuorvelDlg& d, HeadlessWindow&) { d.m_linkState = 1; },
+       u"DEVICE Connection Error!"},
+      {"the adapter gone", 2, [](CQuorvelDlg& d, HeadlessWindow&) { d.m_linkState = 0; },
+       u"USB Connection Error!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ready(c.model);
+    ws.filesToPick.push_back(File(c.model == 1 ? "a.kyc" : "a.pkc", "0003C0FFEE"));
+    ws.onChooseFile = [&] { c.meanwhile(*dlg, w); };
+    w.messageBoxes.clear();
+    w.Click(IDC_UPDATE);
+    ASSERT_EQ(w.messageBoxes.size(), 1u);
+    EXPECT_EQ(w.messageBoxes[0].text, c.message);
+    EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
+    // The job never started: the status field untouched, nothing locked.
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u"");
+    EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
+    EXPECT_FALSE(dlg->m_jobRunning);
   }
 }
 

@@ -11,11 +11,14 @@
 #include <exception>
 #include <memory>
 
+#include "base/ClosedOutputs.h"
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedLine.h"
 
 int main(int argc, char* argv[]) {
   using namespace quorvel;
+  // The reader of its first line may be gone by the time it is written.
+  IgnoreClosedOutputs();
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGTERM);

@@ -213,6 +213,7 @@ void QtDialogWindow::BuildControls(const DialogTemplate& tpl) {
         edit->setAlignment((c.styles & kCentered) ? Qt::AlignCenter
                                                   : (Qt::AlignLeft | Qt::AlignVCenter));
         edit->setFrame((c.styles & kBorder) != 0);
+        edit->setReadOnly((c.styles & kReadOnly) != 0);
         widget = edit;
         break;
       }
@@ -501,6 +502,15 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (!m_systemMenuEnabled) return;
   ShowSystemMenu(event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
                                                              : mapToGlobal(QPoint(0, 0)));
+}
+
+void QtDialogWindow::EnableSystemMenu(bool enable) {
+  m_systemMenuEnabled = enable;
+  // A control without its own menu hands the request to the dialog, which
+  // takes it without opening one.
+  for (const ControlEntry& c : m_controls) {
+    c.widget->setContextMenuPolicy(enable ? Qt::DefaultContextMenu : Qt::NoContextMenu);
+  }
 }
 
 void QtDialogWindow::ShowSystemMenu(const QPoint& globalPos) {

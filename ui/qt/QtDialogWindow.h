@@ -45,7 +45,9 @@ class QtDialogWindow : public QDialog, public Window {
   void EnableDlgItem(int id, bool enable) override;
   Rect GetDlgItemClientRect(int id) override;
   void AppendSystemMenuItem(unsigned commandId, const Text& text) override;
-  void EnableSystemMenu(bool enable) override { m_systemMenuEnabled = enable; }
+  // While disabled, no control opens a context menu of its own either: a
+  // menu's loop would hold up whatever the dialog is doing.
+  void EnableSystemMenu(bool enable) override;
   void SetIcon(IconHandle icon, bool big) override;
   int MessageBox(const Text& text, MbIcon icon) override;
   void SetTimer(unsigned id, uint32_t periodMs) override;

@@ -65,7 +65,8 @@ ControlClass ClassOf(const ControlTemplate& c) {
     case ControlKind::AutoRadioButton: return {0x80, BS_AUTORADIOBUTTON};
     case ControlKind::Edit:
       return {0x81, static_cast<DWORD>(ES_LEFT | ((c.styles & kCentered) != 0 ? ES_CENTER : 0) |
-                                       ((c.styles & kAutoHScroll) != 0 ? ES_AUTOHSCROLL : 0))};
+                                       ((c.styles & kAutoHScroll) != 0 ? ES_AUTOHSCROLL : 0) |
+                                       ((c.styles & kReadOnly) != 0 ? ES_READONLY : 0))};
     case ControlKind::StaticText:
       return {0x82, static_cast<DWORD>(SS_LEFT | ((c.styles & kNoPrefix) != 0 ? SS_NOPREFIX : 0))};
     case ControlKind::StaticBitmap: return {0x82, SS_BITMAP};
