@@ -21,9 +21,6 @@ namespace {
 
 using Version = std::array<uint8_t, protocol::kVersionReplyLen>;
 
-constexpr char kTransferring[] = "Transferring..";
-constexpr char kSuccessful[] = "Updated successfully!";
-
 // The port's job: its events and its end.
 class Reporter {
  public:
@@ -43,7 +40,7 @@ class Reporter {
     e.bytes = total * percent / 100u;
     e.total = total;
     e.version = m_version;
-    e.message = std::string(kTransferring) + " " + std::to_string(percent) + "%";
+    e.message = ToUtf8(kTransferringText) + " " + std::to_string(percent) + "%";
     m_sink(e);
     m_progress = e.progress;
     m_bytes = e.bytes;
@@ -145,7 +142,8 @@ Outcome OutcomeOf(UpdateResult result) {
     case UpdateResult::NoAdapter:
     case UpdateResult::NoDevice:
     case UpdateResult::PurgeFailed: return Outcome::NoDevice;
-    case UpdateResult::FileHoldFailed: return Outcome::FileRefused;
+    case UpdateResult::FileHoldFailed:
+    case UpdateResult::FileChanged: return Outcome::FileRefused;
     case UpdateResult::HandshakeD6Timeout:
     case UpdateResult::HandshakeD7Timeout: return Outcome::Handshake;
     case UpdateResult::TransferError: return Outcome::Transfer;
@@ -209,9 +207,10 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
   };
 }
 
-PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs) {
-  return [model, &image, waitMs](const std::string& path, const EventSink& sink,
-                                 const JobControl& control) {
+PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs) {
+  return [&file, waitMs](const std::string& path, const EventSink& sink,
+                         const JobControl& control) {
+    const int32_t model = file.model;
     Reporter report(sink);
     SerialLink link;
     report.Step("opening", "Opening the port");
@@ -240,8 +239,8 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
     }
 
     report.Step("handshake", "Starting the update");
-    Progress progress(report, image.count, control);
-    const UpdateResult result = RunUpdate(link, model, image, progress);
+    Progress progress(report, file.image->count, control);
+    const UpdateResult result = RunUpdate(link, file, progress);
     if (result != UpdateResult::Completed) {
       link.ClosePort();
       std::string message = ToUtf8(UpdateMessage(result));
@@ -258,7 +257,7 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
     const ProbeResult after = ProbeDevice(link, model, kDeviceReady, true);
     if (after.versionRead) report.SetVersion(model, after.version);
     link.ClosePort();
-    return report.End(Outcome::Success, kSuccessful);
+    return report.End(Outcome::Success, ToUtf8(kSuccessfulText));
   };
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "cli/Flash.h"
-#include "update/UpdateImage.h"
+#include "update/UpdateFile.h"
 
 namespace quorvel::cli {
 
@@ -14,9 +14,10 @@ namespace quorvel::cli {
 // have passed (at least one probe); reports the link state and the version.
 PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
 
-// Waits up to waitMs for the device to answer, then runs the model's update
-// job on `image` (which must outlive the task), then reads the version again.
-PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs);
+// Waits up to waitMs for the device to answer, then runs the update job of
+// the file's model on the accepted `file` (which must outlive the task),
+// then reads the version again.
+PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs);
 
 // The rest of an update of `image` (which must outlive the function): the
 // records the device has not confirmed yet, and the version read after.

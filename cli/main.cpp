@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@
 #include "cli/Jobs.h"
 #include "link/Protocol.h"
 #include "serial/PortAccess.h"
-#include "update/LockedFile.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateImage.h"
 #include "update/UpdateMessages.h"
 
@@ -115,7 +116,7 @@ bool ParseModel(std::string name, int32_t& model) {
   return true;
 }
 
-const char* ModelName(int32_t model) { return model == protocol::kModel1 ? "BRENIX" : "OLMAR I"; }
+std::string ModelName(int32_t model) { return ToUtf8(protocol::ModelName(model)); }
 
 // Returns -1 when the command line was taken, else the exit status.
 int Parse(int argc, char* argv[], Options& o) {
@@ -216,51 +217,41 @@ int CommandList(const Options& o) {
   return 0;
 }
 
-// Loads and checks the file as an update does: the decoder, the record chain
-// and the size, then holding the file. Nonzero: the exit status, message shown.
-int LoadFile(const Options& o, UpdateImage& image) {
+// Takes the one update file named as a job takes it (update/UpdateFile.h).
+// Nonzero: the exit status, the refusal shown through `refuse`.
+int AcceptFile(const Options& o, UpdateFile& file,
+               const std::function<int(Outcome, const std::string&)>& refuse) {
   if (o.files.size() != 1) return UsageError("give exactly one update file");
-  const Text path = FromUtf8(o.files[0]);
-  if (IsOtherModelsFile(path, o.model)) {
-    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(OtherModelsFileMessage(o.model)).c_str());
-    return static_cast<int>(Outcome::FileRefused);
-  }
-  ImageLoadResult loaded = LoadUpdateImage(path, image);
-  if (loaded != ImageLoadResult::Loaded) {
-    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), ToUtf8(UpdateMessage(loaded)).c_str());
-    return static_cast<int>(Outcome::FileRefused);
-  }
-  return 0;
+  file = AcceptUpdateFile(FromUtf8(o.files[0]), o.model);
+  if (file.Accepted()) return 0;
+  return refuse(Outcome::FileRefused, o.files[0] + ": " + ToUtf8(file.Message()));
 }
 
 int CommandCheck(const Options& o) {
   if (o.model == protocol::kModelNone) return UsageError("check needs --model brenix or olmar");
   if (!o.ports.empty() || o.all) return UsageError("check touches no port: drop --port and --all");
-  const auto image = std::make_unique<UpdateImage>();
-  if (const int status = LoadFile(o, *image); status != 0) return status;
-  LockedFile held;
-  if (!held.Open(FromUtf8(o.files[0]))) {
-    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(),
-                 ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)).c_str());
-    return static_cast<int>(Outcome::FileRefused);
-  }
+  UpdateFile file;
+  const int status = AcceptFile(o, file, [](Outcome outcome, const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return static_cast<int>(outcome);
+  });
+  if (status != 0) return status;
+  const UpdateImage& image = *file.image;
   uint32_t records = 0;
-  for (uint32_t pos = 0; pos < image->count; ++records) {
-    pos += 256u * image->bytes[pos] + image->bytes[pos + 1] + 2u;
-  }
+  for ([[maybe_unused]] const UpdateRecord& record : image.Records()) ++records;
   // Ten bit times a byte: each record, then its one-byte verdict.
   const uint32_t baud = protocol::BaudRate(o.model);
-  const double lineSeconds = (image->count + records) * 10.0 / baud;
+  const double lineSeconds = (image.count + records) * 10.0 / baud;
   if (o.json) {
     std::printf("{\"file\":%s,\"model\":\"%s\",\"records\":%u,\"bytes\":%u,\"baud\":%u,"
                 "\"line_seconds\":%.1f,\"result\":\"success\"}\n",
                 JsonString(o.files[0]).c_str(),
-                ModelName(o.model), records, image->count, baud, lineSeconds);
+                ModelName(o.model).c_str(), records, image.count, baud, lineSeconds);
     return 0;
   }
-  std::printf("%s: a valid %s update file\n", o.files[0].c_str(), ModelName(o.model));
+  std::printf("%s: a valid %s update file\n", o.files[0].c_str(), ModelName(o.model).c_str());
   std::printf("  records:   %u\n", records);
-  std::printf("  bytes:     %u\n", image->count);
+  std::printf("  bytes:     %u\n", image.count);
   std::printf("  line time: %.1f s at %u baud (records and verdicts, 10 bit times a byte)\n",
               lineSeconds, baud);
   return 0;
@@ -374,26 +365,18 @@ int CommandInfo(const Options& o) {
 
 int CommandUpdate(const Options& o) {
   if (o.model == protocol::kModelNone) return UsageError("update needs --model brenix or olmar");
-  // The file first: a refused file touches no port.
-  const auto image = std::make_unique<UpdateImage>();
-  if (o.files.size() != 1) return UsageError("give exactly one update file");
-  if (IsOtherModelsFile(FromUtf8(o.files[0]), o.model)) {
-    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(OtherModelsFileMessage(o.model)));
-  }
-  const ImageLoadResult loaded = LoadUpdateImage(FromUtf8(o.files[0]), *image);
-  if (loaded != ImageLoadResult::Loaded) {
-    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(loaded)));
-  }
-  // Held for the whole run, as the window program holds it for its job.
-  LockedFile held;
-  if (!held.Open(FromUtf8(o.files[0]))) {
-    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileHoldFailed)));
-  }
+  // The file first: a refused file touches no port. It is held for the
+  // whole run, as the window program holds it for its job.
+  UpdateFile file;
+  const int status = AcceptFile(o, file, [&o](Outcome outcome, const std::string& message) {
+    return Refuse(o, "", outcome, message);
+  });
+  if (status != 0) return status;
   const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
   std::vector<std::string> ports;
-  if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
-  return RunOnPorts(ports, MakeUpdateTask(o.model, *image, waitMs), ModeFor(o),
-                    MakeRemainingTime(o.model, *image));
+  if (const int chosen = ChoosePorts(o, waitMs, ports); chosen != 0) return chosen;
+  return RunOnPorts(ports, MakeUpdateTask(file, waitMs), ModeFor(o),
+                    MakeRemainingTime(o.model, *file.image));
 }
 
 }  // namespace

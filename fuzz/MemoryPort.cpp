@@ -112,6 +112,14 @@ bool PortPurge(PortHandle port) {
   return ok;
 }
 
+bool PortDiscardInput(PortHandle port) {
+  CheckOpen(port);
+  const bool ok = !g_port.hungUp;
+  if (ok) DropArrivedLateBytes();
+  Record(fuzz::PortOp::Discard, ok);
+  return ok;
+}
+
 bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
                   const WaitHook* whileWaiting) {
   (void)whileWaiting;

@@ -16,7 +16,7 @@
 //   kEscape 0x06 d the bytes up to the next code arrive d * 10 ms after the
 //                  read that reaches this code began; a read that cannot wait
 //                  that long times out and leaves them to arrive later, when
-//                  a purge drops them
+//                  a purge or a discard of input drops them
 // Any other code is skipped. Codes 0x02 to 0x05 right after the bytes a read
 // took take effect as that read ends, before the next operation. A read
 // that runs out of script times out.
@@ -30,7 +30,7 @@ namespace quorvel::fuzz {
 
 constexpr uint8_t kEscape = 0xE0;
 
-enum class PortOp { Open, Close, Purge, Write, Read };
+enum class PortOp { Open, Close, Purge, Discard, Write, Read };
 
 struct PortEvent {
   PortOp op;

@@ -311,6 +311,11 @@ class Model {
     uint32_t resends = 0;
     while (k < records.size()) {
       const std::vector<uint8_t>& record = records[k];
+      // Stale input is dropped before every record.
+      if (!Take(PortOp::Discard).ok) {
+        error = Msg(UpdateResult::TransferError);
+        return false;
+      }
       const PortEvent& write = Take(PortOp::Write);
       FUZZ_CHECK(write.bytes == record);
       const PortEvent* echo = write.ok ? Read(record.size(), 2000, false) : nullptr;

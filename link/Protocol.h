@@ -13,6 +13,11 @@ constexpr int32_t kModelNone = 0;
 constexpr int32_t kModel1 = 1;  // "BRENIX"
 constexpr int32_t kModel2 = 2;  // "OLMAR I"
 
+// The models as the window's buttons name them.
+constexpr const char16_t* ModelName(int32_t model) {
+  return model == kModel1 ? u"BRENIX" : u"OLMAR I";
+}
+
 constexpr uint32_t kBaudModel1 = 1200;
 constexpr uint32_t kBaudModel2 = 19200;
 

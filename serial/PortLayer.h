@@ -26,6 +26,8 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
 void PortClose(PortHandle port);
 // Discards pending input and output.
 bool PortPurge(PortHandle port);
+// Discards input that has arrived and not been read; output is untouched.
+bool PortDiscardInput(PortHandle port);
 // Called again and again while a read or a write waits, when given, so that
 // a window can repaint and answer its desktop. It must not use the port. The
 // wait's deadline and what moves on the line stay as they are.

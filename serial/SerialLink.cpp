@@ -75,4 +75,9 @@ bool SerialLink::PurgePort() {
   return PortPurge(hPort);
 }
 
+bool SerialLink::DiscardInput() {
+  if (hPort == kInvalidPort) return false;
+  return PortDiscardInput(hPort);
+}
+
 }  // namespace quorvel

@@ -72,6 +72,8 @@ struct SerialLink {
   bool SendCommand(uint8_t commandByte);
   // Discards everything pending in both directions.
   bool PurgePort();
+  // Discards what has arrived and not been read; nothing sent is touched.
+  bool DiscardInput();
 };
 
 }  // namespace quorvel

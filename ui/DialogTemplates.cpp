@@ -1,6 +1,7 @@
 #include "ui/DialogTemplates.h"
 
 #include "base/Version.h"
+#include "link/Protocol.h"
 #include "ui/Window.h"
 
 namespace quorvel {
@@ -25,8 +26,10 @@ const DialogTemplate kMainDialog{
         {IDC_VERSION_TEXT, ControlKind::StaticText, 31, 19, 64, 8, u"Static", kGroup},
         {IDC_HINT_TEXT, ControlKind::StaticText, 12, 115, 219, 27, u"Static", kGroup},
         {IDC_SELECT_GROUP, ControlKind::GroupBox, 107, 3, 59, 35, u""},
-        {IDC_MODEL1_RADIO, ControlKind::AutoRadioButton, 115, 13, 44, 10, u"BRENIX", kGroup},
-        {IDC_MODEL2_RADIO, ControlKind::AutoRadioButton, 115, 25, 36, 10, u"OLMAR I"},
+        {IDC_MODEL1_RADIO, ControlKind::AutoRadioButton, 115, 13, 44, 10,
+         protocol::ModelName(protocol::kModel1), kGroup},
+        {IDC_MODEL2_RADIO, ControlKind::AutoRadioButton, 115, 25, 36, 10,
+         protocol::ModelName(protocol::kModel2)},
     }};
 
 const DialogTemplate kAboutDialog{

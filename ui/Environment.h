@@ -30,6 +30,9 @@ struct Environment {
   // The pause after an update, for tests; null (the program) means the
   // window's own pause, which keeps it painted and answering the desktop.
   std::function<void(uint32_t)> pauseMs;
+  // The wait for an update file changed moments ago to settle, for tests;
+  // null (the program) means the window's own wait, as for pauseMs.
+  std::function<void(uint32_t)> fileWaitMs;
   // Takes a line for the user outside the window (the program writes it to
   // standard error): why an adapter that is plugged in cannot be used.
   // Null: nowhere.

@@ -6,6 +6,7 @@
 #include "ui/LanguageSwitch.h"
 #include "ui/ProfileFile.h"
 #include "ui/QuorvelDlg.h"
+#include "update/UpdateMessages.h"
 
 namespace quorvel {
 
@@ -31,8 +32,8 @@ constexpr TextEntry kTexts[] = {
     {&LocalisedTexts::hintNoDevice, u"USBCONNESCNO",
      u"Connect your Device to USB adaptor, Red signal change to Green."},
     {&LocalisedTexts::hintReady, u"USBESCCONN", u"You can update the software."},
-    {&LocalisedTexts::transferring, u"Transferring", u"Transferring.."},
-    {&LocalisedTexts::successful, u"SUCCESSFUL", u"Updated successfully!"},
+    {&LocalisedTexts::transferring, u"Transferring", kTransferringText},
+    {&LocalisedTexts::successful, u"SUCCESSFUL", kSuccessfulText},
     {&LocalisedTexts::deviceSelect, u"DEVICE_SELECT", u"Device Selection"},
 };
 

@@ -129,6 +129,9 @@ class CQuorvelDlg : public CDialogEx {
   void EndJob(UpdateResult result);
   // Disables (true) or enables the Update and model buttons.
   void LockControlsForJob(bool locked);
+  // Waits `ms` with the window painted and answering the desktop, taking no
+  // input; `hook` stands in for it when set (tests).
+  void WaitResponsive(uint32_t ms, const std::function<void(uint32_t)>& hook);
 };
 
 }  // namespace quorvel

@@ -160,7 +160,7 @@ void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
   m_linkState = kNoAdapterPort;
   m_rotation.Reset();
   if (m_link.hPort != kInvalidPort) m_link.ClosePort();
-  Trace(std::string("model ") + (model == kModel1 ? "BRENIX" : "OLMAR I") + " selected, " +
+  Trace("model " + ToUtf8(protocol::ModelName(model)) + " selected, " +
         std::to_string(baudRate) + " baud");
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
 }

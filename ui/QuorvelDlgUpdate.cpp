@@ -1,9 +1,10 @@
-// The update job in the window: choose and load a file, stop the link
-// monitor, hold the file, run the record transfer (update/RecordTransfer.h)
-// with the progress shown after every record, and show how it ended.
+// The update job in the window: choose a file and accept it
+// (update/UpdateFile.h), stop the link monitor, run the transfer
+// (update/RecordTransfer.h) with the progress shown after every record, and
+// show how it ended.
 
 #include <algorithm>
-#include <memory>
+#include <functional>
 #include <string>
 
 #include "link/LinkProbe.h"
@@ -11,9 +12,8 @@
 #include "serial/PortLayer.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
-#include "update/LockedFile.h"
 #include "update/RecordTransfer.h"
-#include "update/UpdateImage.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateMessages.h"
 
 namespace quorvel {
@@ -36,6 +36,9 @@ class WindowProgress final : public TransferObserver {
     m_dlg.GetWindow()->UpdateWindow();
   }
   void KeepAlive() override { m_dlg.PumpMessages(); }
+  void OnHandshakeDone() override {
+    if (m_dlg.m_env.trace) m_dlg.m_env.trace("handshake done; sending the records");
+  }
   void OnVerdict(uint32_t offset, uint32_t size, uint8_t verdict) override {
     if (!m_dlg.m_env.trace) return;
     const char* meaning = verdict == kRecordAccepted   ? "accepted"
@@ -82,6 +85,20 @@ void CQuorvelDlg::ShowJobEnd(UpdateResult result) {
   m_wnd->MessageBox(UpdateMessage(result), IsRefusal(result) ? MbIcon::Stop : MbIcon::None);
 }
 
+void CQuorvelDlg::WaitResponsive(uint32_t ms, const std::function<void(uint32_t)>& hook) {
+  if (hook) {
+    hook(ms);
+    return;
+  }
+  // Slept in short steps that keep the window painted and answering, so the
+  // wait costs no processor time and the desktop sees no hang.
+  const uint64_t end = MonotonicMs() + ms;
+  for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs()) {
+    SleepMs(static_cast<uint32_t>(std::min<uint64_t>(kWaitHookPeriodMs, end - now)));
+    m_wnd->KeepResponsive();
+  }
+}
+
 void CQuorvelDlg::RunUpdate(int32_t model) {
   if (m_jobRunning) return;
 
@@ -96,28 +113,22 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   if (m_linkState != kDeviceReady) return;
 
   const Text path = ChooseUpdateFile(model);
-  // The monitor ran behind the file dialog, and a click that passed its
-  // modality may have changed the model meanwhile: the file goes only to
-  // the device the job was started for, still answering.
+  // Held from its read to the end of the job.
+  UpdateFile file =
+      AcceptUpdateFile(path, model, [this](uint32_t ms) { WaitResponsive(ms, m_env.fileWaitMs); });
+  if (!file.Accepted()) {
+    m_wnd->MessageBox(file.Message(), MbIcon::Stop);
+    return;
+  }
+  // The monitor ran behind the file dialog and the file's wait, and a click
+  // that passed their modality may have changed the model meanwhile: the
+  // file goes only to the device the job was started for, still answering.
   if (m_model != model) {
     m_wnd->MessageBox(OtherModelsFileMessage(m_model), MbIcon::Stop);
     return;
   }
   if (m_linkState != kDeviceReady) {
     ShowJobEnd(m_linkState == kNoAdapterPort ? UpdateResult::NoAdapter : UpdateResult::NoDevice);
-    return;
-  }
-  // "All Files" lets any name through; a file named for the other model
-  // is refused before it is read, let alone sent.
-  if (IsOtherModelsFile(path, model)) {
-    m_wnd->MessageBox(OtherModelsFileMessage(model), MbIcon::Stop);
-    return;
-  }
-  // The image belongs to this job alone; it is too big for the stack.
-  const auto image = std::make_unique<UpdateImage>();
-  const ImageLoadResult loaded = LoadUpdateImage(path, *image);
-  if (loaded != ImageLoadResult::Loaded) {
-    m_wnd->MessageBox(UpdateMessage(loaded), MbIcon::Stop);
     return;
   }
 
@@ -128,52 +139,27 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
   // desktop; input waits for the job's message pump or its end.
   m_link.whileWaiting = [this] { m_wnd->KeepResponsive(); };
 
-  // The monitor restarts after these two refusals as after every other end,
-  // so the lamps follow the port again (a purge fails on a port that is gone).
-  if (!m_link.PurgePort()) {
-    EndJob(UpdateResult::PurgeFailed);
-    return;
-  }
-  LockedFile heldFile;
-  if (!heldFile.Open(path)) {
-    EndJob(UpdateResult::FileHoldFailed);
-    return;
-  }
-
-  Trace("update from " + ToUtf8(path) + ": " + std::to_string(image->count) +
+  Trace("update from " + ToUtf8(path) + ": " + std::to_string(file.image->count) +
         " bytes; handshake");
-  UpdateResult result = RunHandshake(m_link, model);
+  WindowProgress progress(*this);
+  const UpdateResult result = quorvel::RunUpdate(m_link, file, progress);
+  file.held.Close();
+  m_link.whileWaiting = nullptr;
+
   if (result == UpdateResult::Completed) {
-    Trace("handshake done; sending the records");
-    WindowProgress progress(*this);
-    result = SendRecords(m_link, *image, progress);
-  }
-  heldFile.Close();
-
-  if (result != UpdateResult::Completed) {
-    m_link.ClosePort();
-    EndJob(result);
-    return;
-  }
-
-  Trace("update completed");
-  m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
-  m_wnd->UpdateWindow();
-  // One second without taking input before the monitor resumes; slept in
-  // short steps that keep the window painted and answering, so the second
-  // costs no processor time and the desktop sees no hang. A program that is
-  // asked to end has no monitor to resume.
-  if (m_closePending && m_closeUnattended) {
-  } else if (m_env.pauseMs) {
-    m_env.pauseMs(kPauseAfterUpdateMs);
+    Trace("update completed");
+    m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
+    m_wnd->UpdateWindow();
+    // One second without taking input before the monitor resumes. A
+    // program that is asked to end has no monitor to resume.
+    if (!(m_closePending && m_closeUnattended)) WaitResponsive(kPauseAfterUpdateMs, m_env.pauseMs);
+    m_refreshVersion = 1;
   } else {
-    const uint64_t end = MonotonicMs() + kPauseAfterUpdateMs;
-    for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs()) {
-      SleepMs(static_cast<uint32_t>(std::min<uint64_t>(kWaitHookPeriodMs, end - now)));
-      m_wnd->KeepResponsive();
-    }
+    // After a refusal (a port that could not be purged, a file that
+    // changed) the port stays open; after a failure of the handshake or the
+    // transfer it is closed, so that the monitor starts discovery again.
+    if (!IsRefusal(result)) m_link.ClosePort();
   }
-  m_refreshVersion = 1;
   EndJob(result);
 }
 
@@ -190,7 +176,10 @@ void CQuorvelDlg::EndJob(UpdateResult result) {
     return;
   }
   if (result != UpdateResult::Completed) ShowJobEnd(result);
+  // The monitor restarts after every end, the purge refusal included, so
+  // the lamps follow the port again (a purge fails on a port that is gone).
   m_wnd->SetTimer(kLinkTimerId, kMonitorPeriodMs);
+  // A close that was asked for meanwhile.
   if (m_closePending) {
     m_closePending = false;
     CDialogEx::OnCancel();

@@ -5,6 +5,7 @@
 
 #include "link/Protocol.h"
 #include "serial/SerialLink.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
@@ -75,53 +76,55 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
   // byte of 0 and lies wholly within the image: its write count equals its
   // size and the walk ends exactly at image.count.
   uint8_t echo[255];
-  uint32_t position = 0;
   uint32_t confirmed = 0;
-  uint32_t resends = 0;
   // A stop asked for before the first record (during the handshake) sends
   // none.
   if (observer.StopRequested()) return UpdateResult::Stopped;
-  while (position < image.count) {
-    const uint8_t* record = image.bytes + position;
-    const uint32_t recordSize = 256u * record[0] + record[1] + 2u;
-    const auto n = static_cast<uint8_t>(recordSize % 256u);
+  for (const UpdateRecord& record : image.Records()) {
+    const auto n = static_cast<uint8_t>(record.size % 256u);
+    for (uint32_t sends = 1;; ++sends) {
+      // Bytes that came after the last verdict are stale: left in, they
+      // would be read as this record's echo and shift its verdict. The echo
+      // goes into a buffer of its own, so a resend sends the file's bytes,
+      // not what came back.
+      if (!link.DiscardInput() || !link.WriteBytes(n, record.bytes) ||
+          (link.skipEcho == 0 && !link.ReadBytes(n, echo, kRecordEchoWaitMs))) {
+        return UpdateResult::TransferError;
+      }
 
-    // The echo goes into a buffer of its own, so a resend sends the file's
-    // bytes, not what came back.
-    if (!link.WriteBytes(n, record) ||
-        (link.skipEcho == 0 && !link.ReadBytes(n, echo, kRecordEchoWaitMs))) {
-      return UpdateResult::TransferError;
+      bool verdictCame = false;
+      for (int read = 0; read < kVerdictReads && !verdictCame; ++read) {
+        verdictCame = link.ReadBytes(1, link.rxBuf, kVerdictWaitMs);
+      }
+      if (!verdictCame) return UpdateResult::NoVerdict;
+
+      const uint8_t verdict = link.rxBuf[0];
+      observer.OnVerdict(record.offset, record.size, verdict);
+      const bool accepted = verdict == kRecordAccepted;
+      if (accepted) {
+        confirmed += record.size;
+      } else if (verdict == kRecordCrcError) {
+        return UpdateResult::CrcError;
+      } else if (sends >= kMaxSendsPerRecord) {
+        return UpdateResult::TooManyResends;
+      }
+
+      observer.OnProgress(Percent(confirmed, image.count));
+      observer.KeepAlive();
+      const bool more = !accepted || record.offset + record.size < image.count;
+      if (more && observer.StopRequested()) return UpdateResult::Stopped;
+      if (accepted) break;
     }
-
-    bool verdictCame = false;
-    for (int read = 0; read < kVerdictReads && !verdictCame; ++read) {
-      verdictCame = link.ReadBytes(1, link.rxBuf, kVerdictWaitMs);
-    }
-    if (!verdictCame) return UpdateResult::NoVerdict;
-
-    uint32_t next = position;
-    const uint8_t verdict = link.rxBuf[0];
-    observer.OnVerdict(position, recordSize, verdict);
-    if (verdict == kRecordAccepted) {
-      confirmed += recordSize;
-      resends = 0;
-      next = position + recordSize;
-    } else if (verdict == kRecordCrcError) {
-      return UpdateResult::CrcError;
-    } else if (++resends >= kMaxSendsPerRecord) {
-      return UpdateResult::TooManyResends;
-    }
-
-    observer.OnProgress(Percent(confirmed, image.count));
-    observer.KeepAlive();
-    position = next;
-    if (position < image.count && observer.StopRequested()) return UpdateResult::Stopped;
   }
   return UpdateResult::Completed;
 }
 
-UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image,
-                       TransferObserver& observer) {
+namespace {
+
+// RunUpdate, with the check of the held file before the first record when
+// there is one.
+UpdateResult Transfer(SerialLink& link, int32_t model, const UpdateImage& image,
+                      const UpdateFile* file, TransferObserver& observer) {
   // The observer hears every wait, unless the caller has its own hook.
   const bool ownHook = !link.whileWaiting;
   if (ownHook) link.whileWaiting = [&observer] { observer.Idle(); };
@@ -133,10 +136,27 @@ UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image
     }
   } reset{link, ownHook};
 
+  // A file changed since its read is refused before the port is touched
+  // and, should it change during the handshake, before its first record.
+  const auto changed = [file] { return file != nullptr && !file->Unchanged(); };
+  if (changed()) return UpdateResult::FileChanged;
   if (!link.PurgePort()) return UpdateResult::PurgeFailed;
   const UpdateResult handshake = RunHandshake(link, model);
   if (handshake != UpdateResult::Completed) return handshake;
+  if (changed()) return UpdateResult::FileChanged;
+  observer.OnHandshakeDone();
   return SendRecords(link, image, observer);
+}
+
+}  // namespace
+
+UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image,
+                       TransferObserver& observer) {
+  return Transfer(link, model, image, nullptr, observer);
+}
+
+UpdateResult RunUpdate(SerialLink& link, const UpdateFile& file, TransferObserver& observer) {
+  return Transfer(link, file.model, *file.image, &file, observer);
 }
 
 }  // namespace quorvel

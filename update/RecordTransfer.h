@@ -6,7 +6,7 @@
 //   struct Progress : TransferObserver {
 //     void OnProgress(uint32_t percent) override { print(percent, "%"); }
 //   } progress;
-//   const UpdateResult r = RunUpdate(link, protocol::kModel2, image, progress);
+//   const UpdateResult r = RunUpdate(link, file, progress);  // update/UpdateFile.h
 //   print(UpdateMessage(r));   // update/UpdateMessages.h
 //
 // The link must be open on the device's adapter at the model's baud rate
@@ -20,6 +20,7 @@
 namespace quorvel {
 
 struct SerialLink;
+struct UpdateFile;
 struct UpdateImage;
 
 // How an update job ends. The texts are in update/UpdateMessages.h.
@@ -29,6 +30,7 @@ enum class UpdateResult {
   NoAdapter,           // no adapter port open
   NoDevice,            // the device does not answer
   FileHoldFailed,      // the update file could not be held for the job
+  FileChanged,         // the file changed between its read and the first record
   PurgeFailed,         // the port's buffers could not be cleared
   // Failures of the handshake and the transfer.
   HandshakeD6Timeout,  // model 1, phases 1 and 3: 0xD6 could not be sent
@@ -47,6 +49,8 @@ class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
 
+  // Once the handshake has passed, before the first record.
+  virtual void OnHandshakeDone() {}
   // After every verdict, resends included: the share of the image the
   // device has accepted so far, in whole percent (truncated).
   virtual void OnProgress(uint32_t percent) = 0;
@@ -79,7 +83,9 @@ UpdateResult RunHandshake(SerialLink& link, int32_t model);
 
 // Sends the image's records, each followed by its echo and verdict; a record
 // is sent again after a verdict other than 0x11 and 0x12, at most four times
-// in all. The image must be a well-formed record chain (LoadUpdateImage
+// in all. Input that came before a record is written (line noise, a stray
+// byte after a verdict) is dropped, so that its echo and its verdict are the
+// bytes read back. The image must be a well-formed record chain (LoadUpdateImage
 // checks it). Completed, TransferError, CrcError, TooManyResends,
 // NoVerdict or Stopped.
 UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObserver& observer);
@@ -88,5 +94,10 @@ UpdateResult SendRecords(SerialLink& link, const UpdateImage& image, TransferObs
 // PurgeFailed, or any result of the two above.
 UpdateResult RunUpdate(SerialLink& link, int32_t model, const UpdateImage& image,
                        TransferObserver& observer);
+// The same for an accepted file (AcceptUpdateFile), for its model. It ends
+// with FileChanged, nothing of the file sent, when the held file is no
+// longer as it was read: before the purge, and again right before the
+// first record.
+UpdateResult RunUpdate(SerialLink& link, const UpdateFile& file, TransferObserver& observer);
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #include "update/UpdateImage.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -157,11 +158,33 @@ ImageLoadResult DecodeUpdateText(std::string_view fileBytes, UpdateImage& image)
   return decoder.Finish();
 }
 
+UpdateRecord RecordWalk::Iterator::operator*() const {
+  const uint8_t* record = m_image->bytes + m_offset;
+  const uint32_t left = m_image->count - m_offset;
+  const uint32_t size = left < 2 ? left : 256u * record[0] + record[1] + 2u;
+  return {m_offset, size, record};
+}
+
+RecordWalk::Iterator& RecordWalk::Iterator::operator++() {
+  const uint32_t left = m_image->count - m_offset;
+  m_offset += std::min((**this).size, left);
+  return *this;
+}
+
+RecordWalk::Iterator RecordWalk::begin() const { return Iterator(m_image, 0); }
+
+RecordWalk::Iterator RecordWalk::end() const {
+  return Iterator(m_image, std::min(m_image.count, kImageCapacity));
+}
+
 ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image) {
   image.count = 0;
   LockedFile file;
   if (!file.Open(path)) return ImageLoadResult::OpenFailed;
+  return LoadUpdateImage(file, image);
+}
 
+ImageLoadResult LoadUpdateImage(LockedFile& file, UpdateImage& image) {
   UpdateTextDecoder decoder(image);
   uint8_t block[kReadBlock];
   for (;;) {
@@ -175,7 +198,6 @@ ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image) {
     if (got == 0) break;
     if (!decoder.Feed(block, static_cast<size_t>(got))) break;
   }
-  file.Close();
 
   const ImageLoadResult result = decoder.Finish();
   if (result != ImageLoadResult::Loaded) return result;

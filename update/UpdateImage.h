@@ -13,9 +13,49 @@ namespace quorvel {
 
 constexpr uint32_t kImageCapacity = 131072;
 
+class LockedFile;
+struct UpdateImage;
+
+// One record of an image: where it starts and its size, header included.
+struct UpdateRecord {
+  uint32_t offset;
+  uint32_t size;
+  const uint8_t* bytes;  // the record as stored, header first
+};
+
+// The records of an image in order, read from their length headers:
+//
+//   for (const UpdateRecord& r : image.Records()) Send(r.bytes, r.size);
+//
+// Meant for a well-formed chain (LoadUpdateImage checks it); on any other
+// image the walk still ends at the image's count.
+class RecordWalk {
+ public:
+  class Iterator {
+   public:
+    Iterator(const UpdateImage& image, uint32_t offset) : m_image(&image), m_offset(offset) {}
+    UpdateRecord operator*() const;
+    Iterator& operator++();
+    bool operator==(const Iterator& other) const { return m_offset == other.m_offset; }
+
+   private:
+    const UpdateImage* m_image;
+    uint32_t m_offset;
+  };
+
+  explicit RecordWalk(const UpdateImage& image) : m_image(image) {}
+  Iterator begin() const;
+  Iterator end() const;
+
+ private:
+  const UpdateImage& m_image;
+};
+
 struct UpdateImage {
   uint8_t bytes[kImageCapacity];
   uint32_t count = 0;  // decoded bytes; 0 after a failed or empty load
+
+  RecordWalk Records() const { return RecordWalk(*this); }
 };
 
 enum class ImageLoadResult { Loaded, OpenFailed, NotValid, Empty };
@@ -28,6 +68,9 @@ enum class ImageLoadResult { Loaded, OpenFailed, NotValid, Empty };
 // is read: a file that another holder has locked exclusively cannot be
 // opened.
 ImageLoadResult LoadUpdateImage(const Text& path, UpdateImage& image);
+// The same from a file already open, read from where it stands to its end;
+// the file stays open. OpenFailed when it cannot be read.
+ImageLoadResult LoadUpdateImage(LockedFile& file, UpdateImage& image);
 
 // Two characters, first the high four bits, "0"-"9" and "A"-"F" only.
 bool DecodeHexPair(const char16_t chars[2], uint8_t& byte);

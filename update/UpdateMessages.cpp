@@ -4,12 +4,20 @@
 
 namespace quorvel {
 
+namespace {
+
+constexpr char16_t kFileChanging[] = u"The file is still being written!";
+
+}  // namespace
+
+
 Text UpdateMessage(UpdateResult result) {
   switch (result) {
     case UpdateResult::Completed: break;
     case UpdateResult::NoAdapter: return u"USB Connection Error!";
     case UpdateResult::NoDevice: return u"DEVICE Connection Error!";
     case UpdateResult::FileHoldFailed: return u"读取文件失败!";
+    case UpdateResult::FileChanged: return kFileChanging;
     case UpdateResult::PurgeFailed: return u"串口缓存清空失败!";
     case UpdateResult::HandshakeD6Timeout: return u"Update Error: TX=0xD6, TX Timeover!";
     case UpdateResult::HandshakeD7Timeout: return u"Update Error: TX=0xD7, TX Timeover!";
@@ -32,10 +40,22 @@ Text UpdateMessage(ImageLoadResult result) {
   return {};
 }
 
+Text UpdateMessage(FileAcceptance result, int32_t model) {
+  switch (result) {
+    case FileAcceptance::Accepted: break;
+    case FileAcceptance::OtherModel: return OtherModelsFileMessage(model);
+    case FileAcceptance::OpenFailed: return UpdateMessage(ImageLoadResult::OpenFailed);
+    case FileAcceptance::NotValid: return UpdateMessage(ImageLoadResult::NotValid);
+    case FileAcceptance::Empty: return UpdateMessage(ImageLoadResult::Empty);
+    case FileAcceptance::Changing: return kFileChanging;
+  }
+  return {};
+}
+
 Text OtherModelsFileMessage(int32_t model) {
-  const bool one = model == protocol::kModel1;
-  return Text(u"This file is for ") + (one ? u"OLMAR I" : u"BRENIX") + u", not for " +
-         (one ? u"BRENIX" : u"OLMAR I") + u"!";
+  const int32_t other = model == protocol::kModel1 ? protocol::kModel2 : protocol::kModel1;
+  return Text(u"This file is for ") + protocol::ModelName(other) + u", not for " +
+         protocol::ModelName(model) + u"!";
 }
 
 bool IsRefusal(UpdateResult result) {
@@ -43,6 +63,7 @@ bool IsRefusal(UpdateResult result) {
     case UpdateResult::NoAdapter:
     case UpdateResult::NoDevice:
     case UpdateResult::FileHoldFailed:
+    case UpdateResult::FileChanged:
     case UpdateResult::PurgeFailed: return true;
     default: break;
   }

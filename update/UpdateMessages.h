@@ -5,9 +5,15 @@
 
 #include "base/WideText.h"
 #include "update/RecordTransfer.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
+
+// The English progress and success texts of a job, the defaults of the
+// localised ones: "Transferring.. 37%" after a record, then the success.
+inline constexpr char16_t kTransferringText[] = u"Transferring..";
+inline constexpr char16_t kSuccessfulText[] = u"Updated successfully!";
 
 // The message a job's end shows ("Update Error: Data transfer crc error!");
 // empty for Completed, which shows the localised success text instead.
@@ -16,6 +22,10 @@ Text UpdateMessage(UpdateResult result);
 // The message a failed load shows ("Fail to open the file!"); empty for
 // Loaded.
 Text UpdateMessage(ImageLoadResult result);
+
+// Why a file was refused for a job of `model` ("The file is empty!"); empty
+// when it was accepted.
+Text UpdateMessage(FileAcceptance result, int32_t model);
 
 // The refusal of a file whose name ends in the other model's extension,
 // naming the model selected ("This file is for BRENIX, not for OLMAR I!").

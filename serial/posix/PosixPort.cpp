@@ -202,6 +202,8 @@ void PortClose(PortHandle port) {
 
 bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }
 
+bool PortDiscardInput(PortHandle port) { return tcflush(port, TCIFLUSH) == 0; }
+
 bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
                   const WaitHook* whileWaiting) {
   const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;

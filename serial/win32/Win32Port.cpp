@@ -149,6 +149,8 @@ void PortClose(PortHandle port) {
 
 bool PortPurge(PortHandle port) { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
 
+bool PortDiscardInput(PortHandle port) { return PurgeComm(AsHandle(port), PURGE_RXCLEAR) != 0; }
+
 bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
                   const WaitHook* whileWaiting) {
   if (count == 0) return true;

@@ -249,6 +249,7 @@ class FaultBench {
     Release(w->paintOps);
     Release(w->fileFilters);
     Release(env.pauses);
+    Release(env.fileWaits);
   }
 
   sim::TempDir devices;  // where the adapter's port appears

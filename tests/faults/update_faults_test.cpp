@@ -35,6 +35,7 @@ const Text kTimeoutD7 = u"Update Error: TX=0xD7, TX Timeover!";
 const Text kTransferError = u"Update Error: Data transfer error!";
 const Text kTooManyResends = u"Update Error: repeat Data transfer over four time!";
 const Text kNoVerdict = u"Update Error: No reply from device!";
+const Text kCrcError = u"Update Error: Data transfer crc error!";
 const Text kPurgeFailed = u"串口缓存清空失败!";
 const Text kNoAdapter = u"USB Connection Error!";
 const Text kSuccess = u"Updated successfully!";
@@ -188,15 +189,27 @@ const UpdateCell kCells[] = {
      End::FailureExit, kTransferError, 2000, kCommandMs + 2 * kRecordMs, false},
     {"EchoGarbled", kModel2, [](FaultBench& b) { b.line->SetEchoMask(0xFF); }, End::Completed, u"",
      0, kCommandMs + 4 * kRecordMs, false},
-    {"NoiseDuringTransfer", kModel2,
+    // A burst of noise between two records, enough to fill every later
+    // echo and verdict were it read: it is dropped before the next record.
+    {"NoiseBurstBetweenRecords", kModel2,
      [](FaultBench& b) {
        AtFirstPump(b, [](FaultBench& b) {
-         b.line->SetFlood(true, 0x55);
-         // Enough noise waiting that every later echo and verdict is noise.
-         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1024));
+         b.line->SendGarbage(1024, 7);
+         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1024, 10000));
        });
      },
-     End::FailureExit, kTooManyResends, 0, kCommandMs + 5 * kRecordMs, false},
+     End::Completed, u"", 0, kCommandMs + 4 * kRecordMs, false},
+    // A stray byte after a verdict (line noise, a chatty device), there
+    // before the next record goes out, is not read as that record's echo:
+    // the device's refusal of the record is reported as the device gave it.
+    {"StrayByteAfterVerdict", kModel2,
+     [](FaultBench& b) {
+       b.device->SetVerdicts({Answer::Of({0x11, 0x3C}), Answer::CrcError()});
+       AtFirstPump(b, [](FaultBench& b) {
+         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1));
+       });
+     },
+     End::FailureExit, kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
     {"LeftoverGarbageBeforeTheJob", kModel1,
      [](FaultBench& b) {
        b.line->SendGarbage(100, 3);

@@ -3,7 +3,11 @@
 // cost nothing, and how long a wait lasted is measured on that clock.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,6 +22,7 @@
 #include "support/FakePortPlatform.h"
 #include "support/UpdateRecords.h"
 #include "update/RecordTransfer.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateImage.h"
 #include "update/UpdateMessages.h"
 
@@ -223,6 +228,51 @@ TEST_F(PartsTest, StopBetweenRecordsSendsNoFurtherRecord) {
     if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
   }
   EXPECT_EQ(recordWrites, 1u);
+}
+
+// A file written on after it was accepted (by a writer that takes no lock)
+// is refused before the port is touched, or, when it changes during the
+// handshake, right before the first record: nothing of it goes out.
+TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::path(testing::TempDir()) / "parts-changed.pkc";
+  const auto writeOn = [&path] { std::ofstream(path, std::ios::binary | std::ios::app) << "0001AA"; };
+  struct Changer final : TransferObserver {
+    void OnProgress(uint32_t) override { ++records; }
+    void Idle() override {
+      if (change) change();
+      change = nullptr;
+    }
+    std::function<void()> change;
+    int records = 0;
+  };
+  for (const bool duringHandshake : {false, true}) {
+    SCOPED_TRACE(duringHandshake ? "during the handshake" : "before the job");
+    link.ClosePort();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "0003C0FFEE";
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+    const UpdateFile file = AcceptUpdateFile(FromUtf8(path.string()), kModel2);
+    ASSERT_TRUE(file.Accepted());
+    // The reply comes late, so that the observer hears the wait.
+    script = Script().Data({0xD6}).Late(100, {0xD7}).Data({0x00, 0x03, 0xC0, 0xFF, 0xEE, 0x11});
+    script.Start();
+    OpenAdapter(kModel2);
+    Changer changer;
+    if (duringHandshake) changer.change = writeOn;
+    else writeOn();
+
+    const UpdateResult result = RunUpdate(link, file, changer);
+
+    EXPECT_EQ(result, UpdateResult::FileChanged);
+    EXPECT_EQ(UpdateMessage(result), u"The file is still being written!");
+    EXPECT_TRUE(IsRefusal(result));
+    EXPECT_EQ(WritesOf(protocol::kUpdateStart), duringHandshake ? 1u : 0u);
+    for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
+      EXPECT_FALSE(e.op == fuzz::PortOp::Write && e.bytes.size() > 1);
+    }
+    EXPECT_EQ(changer.records, 0);
+  }
+  fs::remove(path);
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ namespace quorvel::test {
 // Whether the program's own hold on an update file lets other readers in
 // (Linux: a shared lock) or keeps out every other opener (Windows).
 extern const bool kHoldLetsReadersIn;
+// Whether a writer that takes no lock can still change a held file (Linux);
+// on Windows the hold keeps out every writer.
+extern const bool kHeldFileCanBeWritten;
 
 // A FIFO at `path` that nobody writes, where the platform has them; on
 // Windows it makes nothing, and the missing path is refused all the same.

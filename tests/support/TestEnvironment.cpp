@@ -11,6 +11,7 @@ Environment TestEnvironment::Make(const std::string& dir, PortPlatform* ports) {
   env.deviceDir = dir + "/";
   env.portPlatform = ports != nullptr ? ports : &NoPortsPlatform();
   env.pauseMs = [this](uint32_t ms) { pauses.push_back(ms); };
+  env.fileWaitMs = [this](uint32_t ms) { fileWaits.push_back(ms); };
   return env;
 }
 

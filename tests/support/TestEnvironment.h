@@ -1,8 +1,8 @@
 #pragma once
 // An Environment that touches nothing of the machine: no language switch, a
 // program path in a directory of the test's own, no serial ports unless the
-// test gives a port platform, and a pause that only records what it was
-// asked for.
+// test gives a port platform, and pauses and file waits that only record
+// what they were asked for.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +14,8 @@ namespace quorvel::test {
 
 struct TestEnvironment {
   std::vector<uint32_t> pauses;  // every pause the dialog asked for, in ms
+  // Every wait for a fresh update file to settle, in ms; none really waited.
+  std::vector<uint32_t> fileWaits;
 
   // `dir`: a directory of the test's own (language file, devices).
   Environment Make(const std::string& dir, PortPlatform* ports = nullptr);

@@ -1,5 +1,9 @@
 // Decoding of update files, the record-chain check and the file's lock.
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +12,8 @@
 
 #include "sim/TempDir.h"
 #include "support/FileHolder.h"
+#include "link/Protocol.h"
+#include "update/UpdateFile.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
@@ -187,6 +193,17 @@ class ChainTest : public testing::TestWithParam<ChainCase> {};
 TEST_P(ChainTest, Checks) {
   const auto image = MakeImage(GetParam().bytes);
   EXPECT_EQ(IsWellFormedRecordChain(*image), GetParam().wellFormed);
+  // The walk ends on every image; on a well-formed one its records follow
+  // each other up to the end.
+  uint32_t next = 0;
+  for (const UpdateRecord& r : image->Records()) {
+    EXPECT_EQ(r.offset, next);
+    EXPECT_EQ(r.bytes, image->bytes + r.offset);
+    next = r.offset + r.size;
+  }
+  if (GetParam().wellFormed) {
+    EXPECT_EQ(next, image->count);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, ChainTest, testing::ValuesIn(ChainCases()),
@@ -279,6 +296,69 @@ TEST_F(LoadTest, AFileHeldElsewhereCannotBeOpened) {
   // The load let go of the file when it returned.
   test::FileHolder after(path, true);
   EXPECT_TRUE(after.Held());
+}
+
+// A file is taken as a job takes it: one changed within the last two
+// seconds is looked at again once it is that old and refused if it changed
+// meanwhile (a copy still under way); an older one is taken at once.
+TEST_F(LoadTest, AcceptanceWaitsForAFreshFileAndRefusesOneStillWritten) {
+  namespace fs = std::filesystem;
+  const auto append = [](const char* digits) {
+    return [digits](const fs::path& p) { std::ofstream(p, std::ios::app | std::ios::binary) << digits; };
+  };
+  const auto replace = [this](const fs::path& p) {
+    fs::rename(dir.WriteFile("new.pkc", "0003C0FFEE"), p);
+  };
+  struct Case {
+    const char* what;
+    bool old;  // last changed a minute ago
+    std::string text;
+    std::function<void(const fs::path&)> duringWait;  // null: left alone
+    FileAcceptance result;
+  };
+  const Case cases[] = {
+      {"old file", true, "0003C0FFEE", nullptr, FileAcceptance::Accepted},
+      {"fresh file left alone", false, "0003C0FFEE", nullptr, FileAcceptance::Accepted},
+      {"fresh file written on", false, "0003C0FFEE", append("0001AA"), FileAcceptance::Changing},
+      {"copy cut mid-record, then finished", false, "0003C0", append("FFEE"),
+       FileAcceptance::Changing},
+      {"fresh file replaced", false, "0001AA", replace, FileAcceptance::Changing},
+      {"fresh and invalid", false, "00x1", nullptr, FileAcceptance::NotValid},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Windows' hold keeps every writer out: such a file cannot change.
+    if (c.duringWait && !test::kHeldFileCanBeWritten) continue;
+    const fs::path path = dir.WriteFile(std::to_string(++n) + ".pkc", c.text);
+    if (c.old) fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+    std::vector<uint32_t> waits;
+    const UpdateFile file =
+        AcceptUpdateFile(FromUtf8(path.string()), protocol::kModel2, [&](uint32_t ms) {
+          waits.push_back(ms);
+          if (c.duringWait) c.duringWait(path);
+        });
+
+    EXPECT_EQ(file.result, c.result);
+    if (c.old) {
+      EXPECT_TRUE(waits.empty());
+    } else {
+      ASSERT_EQ(waits.size(), 1u);
+      EXPECT_GT(waits[0], 0u);
+      EXPECT_LE(waits[0], kFileSettleMs);
+    }
+    EXPECT_EQ(file.held.IsOpen(), file.Accepted());
+    if (file.Accepted()) {
+      EXPECT_EQ(ImageBytes(*file.image), (Bytes{0x00, 0x03, 0xC0, 0xFF, 0xEE}));
+      EXPECT_TRUE(file.Unchanged());
+      EXPECT_TRUE(file.Message().empty());
+    } else {
+      EXPECT_EQ(file.image->count, 0u);
+    }
+    if (c.result == FileAcceptance::Changing) {
+      EXPECT_EQ(file.Message(), u"The file is still being written!");
+    }
+  }
 }
 
 }  // namespace

@@ -144,10 +144,11 @@ class UpdateJobTest : public testing::Test {
     }
   }
 
-  // The refusal to hold the file: the stop box, nothing sent, the port open.
-  void ExpectHoldRefused() {
+  // The refusal of a file changed since its read: the stop box, nothing
+  // sent, the port open.
+  void ExpectChangedFileRefused() {
     ASSERT_EQ(w.messageBoxes.size(), 1u);
-    EXPECT_EQ(w.messageBoxes[0].text, u"读取文件失败!");
+    EXPECT_EQ(w.messageBoxes[0].text, u"The file is still being written!");
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
     EXPECT_EQ(w.timers.count(1), 1u);  // the monitor restarts
     EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
@@ -487,21 +488,24 @@ TEST_F(UpdateJobTest, Model1SilentSecondPhase) {
 
 // ---- refusals on the way to the handshake
 
-TEST_F(UpdateJobTest, FileTakenBeforeTheSecondOpen) {
+// The file is held from its read: another program cannot take it for
+// writing while the job runs.
+TEST_F(UpdateJobTest, FileCannotBeTakenOnceRead) {
   Connect(2);
   PickImage(MakeRecord(3, 0x00));
   int otherHolder = -1;
   w.onKillTimer = [&] {
     otherHolder = ::open(ToUtf8(heldPath).c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(otherHolder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_NE(::flock(otherHolder, LOCK_EX | LOCK_NB), 0);
   };
   RunJob();
   ::close(otherHolder);
-  ExpectHoldRefused();
+  ExpectCompletion();
 }
 
-// Replaced by a FIFO that nobody writes: the hold neither blocks nor sends.
-TEST_F(UpdateJobTest, FileReplacedByAFifoBeforeTheSecondOpen) {
+// Replaced by a FIFO after its read: refused before the port is touched,
+// and the FIFO is never opened.
+TEST_F(UpdateJobTest, FileReplacedByAFifoBeforeTheJobStarts) {
   Connect(2);
   PickImage(MakeRecord(3, 0x00));
   w.onKillTimer = [&] {
@@ -509,7 +513,7 @@ TEST_F(UpdateJobTest, FileReplacedByAFifoBeforeTheSecondOpen) {
     ASSERT_EQ(::mkfifo(ToUtf8(heldPath).c_str(), 0600), 0);
   };
   RunJob();
-  ExpectHoldRefused();
+  ExpectChangedFileRefused();
 }
 
 // ---- input while a job runs

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <string>
+#include <utility>
 
 namespace quorvel {
 
@@ -40,6 +42,39 @@ bool LockedFile::Open(const Text& path) {
     return false;
   }
   m_file = fd;
+  m_path = path;
+  return true;
+}
+
+LockedFile::LockedFile(LockedFile&& other) noexcept
+    : m_file(std::exchange(other.m_file, kNotHeld)), m_path(std::move(other.m_path)) {}
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_file = std::exchange(other.m_file, kNotHeld);
+    m_path = std::move(other.m_path);
+  }
+  return *this;
+}
+
+bool LockedFile::Stamp(FileStamp& stamp) const {
+  if (m_file == kNotHeld) return false;
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(static_cast<int>(m_file), &held) != 0) return false;
+  // A file renamed over the path, or the path removed: what the path names
+  // now is not what was read.
+  if (::stat(ToUtf8(m_path).c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino) {
+    return false;
+  }
+  timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  stamp.size = static_cast<uint64_t>(held.st_size);
+  stamp.modifiedNs = static_cast<int64_t>(held.st_mtim.tv_sec) * 1'000'000'000 + held.st_mtim.tv_nsec;
+  const int64_t nowNs = static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+  stamp.modifiedAgoMs = (nowNs - stamp.modifiedNs) / 1'000'000;
   return true;
 }
 

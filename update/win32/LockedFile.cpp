@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace quorvel {
 
@@ -28,6 +29,36 @@ bool LockedFile::Open(const Text& path) {
     return false;
   }
   m_file = reinterpret_cast<intptr_t>(file);
+  m_path = path;
+  return true;
+}
+
+LockedFile::LockedFile(LockedFile&& other) noexcept
+    : m_file(std::exchange(other.m_file, kNotHeld)), m_path(std::move(other.m_path)) {}
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_file = std::exchange(other.m_file, kNotHeld);
+    m_path = std::move(other.m_path);
+  }
+  return *this;
+}
+
+bool LockedFile::Stamp(FileStamp& stamp) const {
+  // Held without sharing, the file can be neither written, renamed nor
+  // removed meanwhile: the handle tells all.
+  if (m_file == kNotHeld) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(m_file), &info)) return false;
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {  // 100 ns steps
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp.modifiedNs = ticks(info.ftLastWriteTime) * 100;
+  stamp.modifiedAgoMs = (ticks(now) - ticks(info.ftLastWriteTime)) / 10'000;
   return true;
 }
 

@@ -8,6 +8,7 @@
 namespace quorvel::test {
 
 const bool kHoldLetsReadersIn = true;
+const bool kHeldFileCanBeWritten = true;
 
 bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 

@@ -7,6 +7,7 @@
 namespace quorvel::test {
 
 const bool kHoldLetsReadersIn = false;
+const bool kHeldFileCanBeWritten = false;
 
 bool MakeFifo(const std::string& path) {
   (void)path;
