@@ -3,11 +3,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -237,6 +240,20 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"other model's file", {"--port", "PORT", "--model", "olmar", Sample("brenix-demo.kyc")}, nullptr, 4,
        "This file is for BRENIX, not for OLMAR I!", true},
       {"empty file", {"--port", "PORT", "--model", "olmar", empty}, nullptr, 4, "The file is empty!", true},
+      // A flag is on by being there; a model or a wait is named once, in digits.
+      {"flag with a value", {"--model", "olmar", "--port", "PORT", "--all=no", "FILE"}, nullptr, 2,
+       "--all takes no value", true},
+      {"json with a value", {"--model", "olmar", "--port", "PORT", "--json=yes", "FILE"}, nullptr, 2,
+       "--json takes no value", true},
+      {"help with a value", {"--model", "olmar", "--help=foo", "FILE"}, nullptr, 2, "--help takes no value", true},
+      {"model twice", {"--model", "brenix", "--port", "PORT", "-m", "olmar", "FILE"}, nullptr, 2,
+       "--model given twice", true},
+      {"wait with a sign", {"--model", "olmar", "--port", "PORT", "--wait", "+5", "FILE"}, nullptr, 2,
+       "--wait takes whole seconds", true},
+      {"wait in hex", {"--model", "olmar", "--port", "PORT", "--wait=0x5", "FILE"}, nullptr, 2,
+       "--wait takes whole seconds", true},
+      {"wait with a space", {"--model", "olmar", "--port", "PORT", "--wait", " 5", "FILE"}, nullptr, 2,
+       "--wait takes whole seconds", true},
       {"missing port", {"--model", "olmar", "--port", "ttyNOSUCH9", "FILE"}, nullptr, 3,
        "/dev/ttyNOSUCH9: no such serial port", true},
       {"silent device", {"--model", "olmar", "--port", "PORT", "--wait", "0", "FILE"},
@@ -327,6 +344,142 @@ TEST(Flasher, InterruptStopsBetweenRecordsAndFreesThePort) {
     const PortHandle again = PortOpen(a.line.SlavePath(), 19200);
     EXPECT_NE(again, kInvalidPort);
     PortClose(again);
+  }
+}
+
+// Strict JSON parsers refuse anything but UTF-8.
+bool IsUtf8(const std::string& text) { return ToUtf8(FromUtf8(text)) == text; }
+
+TEST(Flasher, EveryJsonCommandEndsWithAResultLine) {
+  sim::TempDir dir;
+  const std::string invalid = dir.WriteFile("bad.pkc", "0005ZZ").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;  // in the last line
+  };
+  const Case cases[] = {
+      {{"list", "--json"}, 0, ""},
+      {{"check", "--json", "--model", "olmar", Sample("olmar-demo.pkc")}, 0, "a valid OLMAR I update file"},
+      {{"check", "--json", "--model", "olmar", invalid}, 4, "Not a valid upgrade file!"},
+      {{"check", "--json", "--model", "olmar", "/nonexistent.pkc"}, 4, "Fail to open the file!"},
+      {{"check", "--json", "--model", "olmar", Sample("brenix-demo.kyc")}, 4, "This file is for BRENIX"},
+      {{"check", "--json", Sample("olmar-demo.pkc")}, 2, "check needs --model"},
+      {{"update", "--json", "--model", "olmar", "--wait", "x", Sample("olmar-demo.pkc")}, 2, "--wait takes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    Flash flash(c.args);
+    EXPECT_EQ(flash.Wait(), c.status) << flash.Output();
+    ASSERT_FALSE(flash.Lines().empty()) << flash.Output();
+    const std::string& last = flash.Lines().back();
+    EXPECT_EQ(Field(last, "status"), std::to_string(c.status)) << last;
+    EXPECT_EQ(Field(last, "result").empty(), false) << last;
+    EXPECT_NE(last.find(c.message), std::string::npos) << last;
+  }
+}
+
+TEST(Flasher, OpensNamesThatAreNotUtf8AndKeepsItsJsonUtf8) {
+  // Names on Linux are bytes: a file and a port link named in Latin-1.
+  Adapter a;
+  sim::TempDir dir;
+  const std::filesystem::path file = dir.Path() / "fw\xE9.pkc";
+  std::filesystem::copy_file(Sample("olmar-demo.pkc"), file);
+  const std::filesystem::path port = dir.Path() / "tty\xE9";
+  std::filesystem::create_symlink(a.line.SlavePath(), port);
+
+  Flash check({"check", "--json", "--model", "olmar", file.string()});
+  EXPECT_EQ(check.Wait(), 0) << check.Output();
+  Flash update({"update", "--json", "--model", "olmar", "--port", port.string(), file.string()});
+  EXPECT_EQ(update.Wait(), 0) << update.Output();
+  EXPECT_FALSE(a.Model(protocol::kModel2).AcceptedImage().empty());
+  for (const Flash* flash : {&check, &update}) {
+    ASSERT_FALSE(flash->Lines().empty());
+    for (const std::string& line : flash->Lines()) EXPECT_TRUE(IsUtf8(line)) << line;
+  }
+  EXPECT_NE(check.Lines().back().find("fw\\u00e9.pkc"), std::string::npos) << check.Lines().back();
+  EXPECT_EQ(Field(update.Lines().back(), "port"), dir.Path().string() + "/tty\\u00e9");
+}
+
+// quorvel-flash on a terminal of `columns`; the window is resized to
+// `resizeTo` columns once the transfer shows progress. Returns the output
+// with the control sequences taken out, one entry a line as drawn.
+std::vector<std::string> RunOnTerminal(const std::vector<std::string>& args, unsigned short columns,
+                                       unsigned short resizeTo, int& status) {
+  winsize ws{};
+  ws.ws_row = 24;
+  ws.ws_col = columns;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+  if (pid == 0) {
+    setenv("TERM", "xterm", 1);
+    std::vector<char*> argv{const_cast<char*>(QUORVEL_FLASH_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string raw;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);) {
+    if (n < 0) continue;
+    raw.append(buf, static_cast<size_t>(n));
+    if (resizeTo != 0 && raw.find('%') != std::string::npos) {
+      ws.ws_col = resizeTo;
+      ioctl(master, TIOCSWINSZ, &ws);
+      resizeTo = 0;
+    }
+  }
+  close(master);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000;
+  std::vector<std::string> lines{""};
+  const std::string text = std::regex_replace(raw, std::regex("\x1b\\[[0-9;]*[A-Za-z]|\r"), "");
+  for (const char c : text) {
+    if (c == '\n') lines.emplace_back();
+    else lines.back() += c;
+  }
+  return lines;
+}
+
+TEST(Flasher, BarsFitTheWindowAsItChangesAndTheSummaryFollows) {
+  struct Case {
+    const char* what;
+    unsigned short columns, resizeTo;
+    std::function<void(Adapter&)> script;
+    int status;
+    const char* result;  // whole on the last bar and in the summary
+  };
+  const Case cases[] = {
+      {"narrowed during the transfer", 120, 45, nullptr, 0, "Updated successfully!"},
+      {"a long result in a narrow window", 60, 0, [](Adapter& a) { Verdicts(a, Answer::Reject()); }, 8,
+       "Update Error: repeat Data transfer over four time!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Adapter a(true);
+    if (c.script) c.script(a);
+    sim::TempDir dir;
+    // A name as long as the ones below /dev/serial/by-id/.
+    const std::string port = (dir.Path() / "usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_0001-if00-port0").string();
+    std::filesystem::create_symlink(a.line.SlavePath(), port);
+    int status = -1;
+    const std::vector<std::string> lines =
+        RunOnTerminal({"update", "--model", "olmar", "--port", port, Sample("olmar-demo.pkc")}, c.columns,
+                      c.resizeTo, status);
+    EXPECT_EQ(status, c.status);
+    const auto summary = std::find_if(lines.begin(), lines.end(),
+                                      [](const std::string& l) { return l.starts_with("Summary:"); });
+    ASSERT_NE(summary, lines.end());
+    ASSERT_NE(summary, lines.begin());
+    const std::string& lastBar = *(summary - 1);
+    const size_t width = c.resizeTo != 0 ? c.resizeTo : c.columns;
+    EXPECT_LT(FromUtf8(lastBar).size(), width) << lastBar;
+    EXPECT_NE(lastBar.find(c.result), std::string::npos) << lastBar;
+    EXPECT_NE(lastBar.find("\u2026"), std::string::npos) << lastBar;  // the port, shortened
+    EXPECT_NE((summary + 1)->find(c.result), std::string::npos) << *(summary + 1);
+    for (auto it = lines.begin(); it != summary; ++it) EXPECT_LT(FromUtf8(*it).size(), c.columns) << *it;
   }
 }
 
