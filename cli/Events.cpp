@@ -117,4 +117,13 @@ std::string JsonLine(const std::string& port, const Event& e) {
   return line + "}";
 }
 
+std::string ResultLine(const std::string& port, Outcome outcome, const std::string& message) {
+  Event e;
+  e.state = "done";
+  e.result = OutcomeName(outcome);
+  e.status = static_cast<int>(outcome);
+  e.message = message;
+  return JsonLine(port, e);
+}
+
 }  // namespace quorvel::cli

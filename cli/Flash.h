@@ -56,6 +56,10 @@ std::string JsonString(const std::string& text);
 // One --json line: port, state, version, progress, result, message.
 std::string JsonLine(const std::string& port, const Event& event);
 
+// The --json line of an end that no job reported: a usage error, a refusal
+// before any job has started, jobs that cannot start.
+std::string ResultLine(const std::string& port, Outcome outcome, const std::string& message);
+
 // Where a job's events go.
 using EventSink = std::function<void(const Event&)>;
 

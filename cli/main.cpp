@@ -88,17 +88,6 @@ struct Options {
   std::vector<std::string> files;
 };
 
-// The --json line of an end that no job reported: a usage error, a refusal
-// before any job has started.
-std::string ResultLine(const std::string& port, Outcome outcome, const std::string& message) {
-  Event e;
-  e.state = "done";
-  e.result = OutcomeName(outcome);
-  e.status = static_cast<int>(outcome);
-  e.message = message;
-  return JsonLine(port, e);
-}
-
 int UsageError(const Options& o, const std::string& message) {
   std::fprintf(stderr, "quorvel-flash: %s\nTry 'quorvel-flash --help'.\n", message.c_str());
   if (o.json) std::printf("%s\n", ResultLine("", Outcome::Usage, message).c_str());

@@ -271,14 +271,7 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     const std::string message = "cannot start the jobs: " + ErrnoText(errno);
     std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
-    if (mode == OutputMode::Json) {
-      Event e;
-      e.state = "done";
-      e.result = OutcomeName(Outcome::Failed);
-      e.status = static_cast<int>(Outcome::Failed);
-      e.message = message;
-      std::printf("%s\n", JsonLine("", e).c_str());
-    }
+    if (mode == OutputMode::Json) std::printf("%s\n", ResultLine("", Outcome::Failed, message).c_str());
     return static_cast<int>(Outcome::Failed);
   }
   g_wakeWrite = wake[1];
