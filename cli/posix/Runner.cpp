@@ -132,14 +132,14 @@ class Display {
     const size_t columns = TerminalColumns();
     size_t rows = 0;
     for (const size_t drawn : m_drawnColumns) rows += std::max<size_t>(1, (drawn + columns - 1) / columns);
-    std::string out = "\r";
-    if (rows > 0) out += "\x1b[" + std::to_string(rows) + "A";
+    std::string out;
+    if (rows > 0) out += "\r\x1b[" + std::to_string(rows) + "A";
     m_drawnColumns.clear();
     for (const Job& job : m_jobs) {
       // The last column is left free: some terminals wrap on reaching it.
       const std::string line = FitBarLine(ViewOf(job), m_tagWidth, columns - 1);
       m_drawnColumns.push_back(TextColumns(line));
-      out += "\x1b[2K" + line + "\n";
+      out += "\r\x1b[2K" + line + "\n";
     }
     out += "\x1b[J";
     std::fputs(out.c_str(), stdout);
