@@ -2,7 +2,9 @@
 
 namespace quorvel {
 
-Text FromUtf8(std::string_view in) {
+namespace {
+
+Text Decode(std::string_view in, bool keepBytes) {
   Text out;
   out.reserve(in.size());
   size_t i = 0;
@@ -25,7 +27,8 @@ Text FromUtf8(std::string_view in) {
         cp = (cp << 6) | (b & 0x3F);
       }
       if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-      if (ok) len = need + 1; else cp = 0xFFFD;
+      if (ok) len = need + 1;
+      else cp = keepBytes ? 0xDC00 + b0 : 0xFFFD;
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -39,6 +42,12 @@ Text FromUtf8(std::string_view in) {
   return out;
 }
 
+}  // namespace
+
+Text FromUtf8(std::string_view in) { return Decode(in, false); }
+
+Text FromNameBytes(std::string_view in) { return Decode(in, true); }
+
 std::string ToUtf8(std::u16string_view in) {
   std::string out;
   out.reserve(in.size());
@@ -48,6 +57,9 @@ std::string ToUtf8(std::u16string_view in) {
         in[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
       ++i;
+    } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      out.push_back(static_cast<char>(cp - 0xDC00));  // a byte of a name kept as it was
+      continue;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }

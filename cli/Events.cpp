@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "base/WideText.h"
 #include "cli/Flash.h"
 
 namespace quorvel::cli {
@@ -28,18 +29,24 @@ std::string Clean(const std::string& text) {
 std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 std::string JsonString(const std::string& text) {
+  // Names are bytes and need not be UTF-8; a byte that is not part of valid
+  // UTF-8 is written as the character of its Latin-1 reading (0xE9 as
+  // \u00e9), so that every line stays valid UTF-8.
+  const Text decoded = FromNameBytes(text);
   std::string out = "\"";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const char16_t c = decoded[i];
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < decoded.size();
+    if (c == u'"' || c == u'\\') {
       out += '\\';
-      out += c;
-    } else if (u < 0x20) {
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || (!pair && c >= 0xDC80 && c <= 0xDCFF)) {
       char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c < 0x20 ? c : c - 0xDC00));
       out += buf;
     } else {
-      out += c;  // UTF-8 passes through
+      out += ToUtf8(std::u16string_view(decoded).substr(i, pair ? 2 : 1));
+      if (pair) ++i;
     }
   }
   return out + "\"";
@@ -108,6 +115,15 @@ std::string JsonLine(const std::string& port, const Event& e) {
   if (e.status >= 0) line += ",\"status\":" + std::to_string(e.status);
   line += ",\"message\":" + JsonOrNull(e.message);
   return line + "}";
+}
+
+std::string ResultLine(const std::string& port, Outcome outcome, const std::string& message) {
+  Event e;
+  e.state = "done";
+  e.result = OutcomeName(outcome);
+  e.status = static_cast<int>(outcome);
+  e.message = message;
+  return JsonLine(port, e);
 }
 
 }  // namespace quorvel::cli

@@ -49,11 +49,16 @@ bool DecodeEvent(const std::string& line, Event& event);
 // The text of an errno value.
 std::string ErrnoText(int error);
 
-// A JSON string literal of a UTF-8 text.
+// A JSON string literal of a text or a name: always valid UTF-8, a byte
+// that is not part of valid UTF-8 written as \u00XX (its Latin-1 reading).
 std::string JsonString(const std::string& text);
 
 // One --json line: port, state, version, progress, result, message.
 std::string JsonLine(const std::string& port, const Event& event);
+
+// The --json line of an end that no job reported: a usage error, a refusal
+// before any job has started, jobs that cannot start.
+std::string ResultLine(const std::string& port, Outcome outcome, const std::string& message);
 
 // Where a job's events go.
 using EventSink = std::function<void(const Event&)>;
@@ -116,6 +121,27 @@ struct TransferTime {
 using RemainingTime = std::function<TransferTime(uint64_t confirmedBytes)>;
 
 enum class OutputMode { Bars, Lines, Json };
+
+// What a port's progress bar shows.
+struct BarView {
+  std::string port;
+  int progress = -1;    // -1: no bar, the message instead
+  std::string rate;     // "1.9 kB/s", may be empty
+  std::string message;  // the job's last step, or its result
+  std::string version;
+  bool ended = false;   // the message is the result
+};
+
+// A bar's line in at most `columns` terminal columns, the port padded to
+// `tagWidth`: detail goes first, then the middle of the port name; the
+// result text stays whole unless the window is narrower than it.
+std::string FitBarLine(const BarView& view, size_t tagWidth, size_t columns);
+
+// Terminal columns of a text or a name (a byte that is not UTF-8 takes one).
+size_t TextColumns(const std::string& text);
+
+// `text` in at most `columns` columns, its middle replaced by "…".
+std::string ShortenMiddle(const std::string& text, size_t columns);
 
 // Runs `task` on every port at once, one process per port, shows their
 // events in `mode` and a summary, and returns the largest exit status, or

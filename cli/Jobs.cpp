@@ -76,7 +76,7 @@ class Reporter {
 bool OpenPort(SerialLink& link, const std::string& path, int32_t model) {
   const auto slash = path.rfind('/');
   link.deviceDir = path.substr(0, slash + 1);
-  return OpenNamedPort(link, FromUtf8(path.substr(slash + 1)), model);
+  return OpenNamedPort(link, FromNameBytes(path.substr(slash + 1)), model);
 }
 
 Outcome CannotOpen(Reporter& report, const std::string& path) {

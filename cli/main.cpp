@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Version.h"
@@ -102,9 +103,21 @@ struct Options {
   std::vector<std::string> files;
 };
 
-int UsageError(const std::string& message) {
+int UsageError(const Options& o, const std::string& message) {
   std::fprintf(stderr, "quorvel-flash: %s\nTry 'quorvel-flash --help'.\n", message.c_str());
+  if (o.json) std::printf("%s\n", ResultLine("", Outcome::Usage, message).c_str());
   return static_cast<int>(Outcome::Usage);
+}
+
+// A refusal before any job has started: in --json as a result line of its
+// own, else on stderr.
+int Refuse(const Options& o, const std::string& port, Outcome outcome, const std::string& message) {
+  if (o.json) {
+    std::printf("%s\n", ResultLine(port, outcome, message).c_str());
+  } else {
+    std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
+  }
+  return static_cast<int>(outcome);
 }
 
 bool ParseModel(std::string name, int32_t& model) {
@@ -120,7 +133,12 @@ std::string ModelName(int32_t model) { return ToUtf8(protocol::ModelName(model))
 
 // Returns -1 when the command line was taken, else the exit status.
 int Parse(int argc, char* argv[], Options& o) {
+  // With --json anywhere, even a usage error ends with a result line.
+  for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+    if (std::string_view(argv[i]) == "--json") o.json = true;
+  }
   bool optionsEnded = false;
+  bool modelGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -140,6 +158,10 @@ int Parse(int argc, char* argv[], Options& o) {
       out = argv[++i];
       return true;
     };
+    // A flag is on by being there: "--all=no" is a mistake, not "off".
+    const bool isFlag = arg == "-h" || arg == "--help" || arg == "-V" || arg == "--version" ||
+                        arg == "-a" || arg == "--all" || arg == "--json";
+    if (hasValue && isFlag) return UsageError(o, arg + " takes no value");
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       if (o.command.empty()) o.command = arg;
       else o.files.push_back(arg);
@@ -152,48 +174,49 @@ int Parse(int argc, char* argv[], Options& o) {
       std::printf("quorvel-flash %s\n", QUORVEL_VERSION);
       return 0;
     } else if (arg == "-m" || arg == "--model") {
+      if (modelGiven) return UsageError(o, "--model given twice: name one model");
+      modelGiven = true;
       std::string name;
-      if (!takeValue(name)) return UsageError("--model needs brenix or olmar");
+      if (!takeValue(name)) return UsageError(o, "--model needs brenix or olmar");
       if (!ParseModel(name, o.model)) {
-        return UsageError("unknown model '" + name + "': use brenix or olmar");
+        return UsageError(o, "unknown model '" + name + "': use brenix or olmar");
       }
     } else if (arg == "-p" || arg == "--port") {
       std::string port;
-      if (!takeValue(port) || port.empty()) return UsageError("--port needs a port, such as ttyUSB0");
+      if (!takeValue(port) || port.empty()) return UsageError(o, "--port needs a port, such as ttyUSB0");
       o.ports.push_back(PortDevicePath(port));
     } else if (arg == "-a" || arg == "--all") {
       o.all = true;
     } else if (arg == "-w" || arg == "--wait") {
+      if (o.waitGiven) return UsageError(o, "--wait given twice");
       std::string text;
-      char* end = nullptr;
       errno = 0;
-      if (!takeValue(text) || text.empty()) return UsageError("--wait needs a number of seconds");
-      const unsigned long s = std::strtoul(text.c_str(), &end, 10);
-      if (errno != 0 || *end != '\0' || text[0] == '-' || s > kMaxWaitS) {
-        return UsageError("--wait takes whole seconds from 0 to " + std::to_string(kMaxWaitS));
+      if (!takeValue(text) || text.empty()) return UsageError(o, "--wait needs a number of seconds");
+      // Digits only: strtoul alone would take " 5", "+5" and "0x5".
+      const bool digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+      const unsigned long s = std::strtoul(text.c_str(), nullptr, 10);
+      if (!digits || errno != 0 || s > kMaxWaitS) {
+        return UsageError(o, "--wait takes whole seconds from 0 to " + std::to_string(kMaxWaitS));
       }
       o.waitS = static_cast<uint32_t>(s);
       o.waitGiven = true;
     } else if (arg == "--json") {
       o.json = true;
     } else {
-      return UsageError("unknown option '" + arg + "'");
+      return UsageError(o, "unknown option '" + arg + "'");
     }
   }
-  if (o.command.empty()) return UsageError("no command given: list, check, info or update");
+  if (o.command.empty()) return UsageError(o, "no command given: list, check, info or update");
   return -1;
 }
 
 int CommandList(const Options& o) {
   if (o.model != protocol::kModelNone || !o.ports.empty() || o.all || !o.files.empty()) {
-    return UsageError("list takes no model, port or file");
+    return UsageError(o, "list takes no model, port or file");
   }
   std::vector<ListedPort> ports;
   std::string error;
-  if (!ListPorts(ports, error)) {
-    std::fprintf(stderr, "quorvel-flash: cannot list the serial ports: %s\n", error.c_str());
-    return static_cast<int>(Outcome::Failed);
-  }
+  if (!ListPorts(ports, error)) return Refuse(o, "", Outcome::Failed, "cannot list the serial ports: " + error);
   size_t width = 0;
   for (const ListedPort& p : ports) width = std::max(width, p.devicePath.size());
   for (const ListedPort& p : ports) {
@@ -213,28 +236,40 @@ int CommandList(const Options& o) {
     if (!p.serial.empty()) line += "  (serial " + p.serial + ")";
     std::printf("%s\n", line.c_str());
   }
-  if (ports.empty() && !o.json) std::fprintf(stderr, "No serial ports found.\n");
+  if (o.json) std::printf("{\"ports\":%zu,\"result\":\"success\",\"status\":0,\"message\":null}\n", ports.size());
+  else if (ports.empty()) std::fprintf(stderr, "No serial ports found.\n");
   return 0;
 }
 
+// check's refusal of its file: on stderr, or as its --json result line.
+int CheckRefused(const Options& o, const std::string& message) {
+  if (o.json) {
+    std::printf("{\"file\":%s,\"model\":\"%s\",\"result\":\"%s\",\"status\":%d,\"message\":%s}\n",
+                JsonString(o.files[0]).c_str(), ModelName(o.model).c_str(),
+                OutcomeName(Outcome::FileRefused), static_cast<int>(Outcome::FileRefused),
+                JsonString(message).c_str());
+  } else {
+    std::fprintf(stderr, "%s: %s\n", o.files[0].c_str(), message.c_str());
+  }
+  return static_cast<int>(Outcome::FileRefused);
+}
+
 // Takes the one update file named as a job takes it (update/UpdateFile.h).
-// Nonzero: the exit status, the refusal shown through `refuse`.
-int AcceptFile(const Options& o, UpdateFile& file,
-               const std::function<int(Outcome, const std::string&)>& refuse) {
-  if (o.files.size() != 1) return UsageError("give exactly one update file");
-  file = AcceptUpdateFile(FromUtf8(o.files[0]), o.model);
+// Nonzero: the exit status, the refusal (without the file's name) shown
+// through `refuse`.
+int AcceptFile(const Options& o, UpdateFile& file, const std::function<int(const std::string&)>& refuse) {
+  if (o.files.size() != 1) return UsageError(o, "give exactly one update file");
+  file = AcceptUpdateFile(FromNameBytes(o.files[0]), o.model);
   if (file.Accepted()) return 0;
-  return refuse(Outcome::FileRefused, o.files[0] + ": " + ToUtf8(file.Message()));
+  return refuse(ToUtf8(file.Message()));
 }
 
 int CommandCheck(const Options& o) {
-  if (o.model == protocol::kModelNone) return UsageError("check needs --model brenix or olmar");
-  if (!o.ports.empty() || o.all) return UsageError("check touches no port: drop --port and --all");
+  if (o.model == protocol::kModelNone) return UsageError(o, "check needs --model brenix or olmar");
+  if (!o.ports.empty() || o.all) return UsageError(o, "check touches no port: drop --port and --all");
   UpdateFile file;
-  const int status = AcceptFile(o, file, [](Outcome outcome, const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return static_cast<int>(outcome);
-  });
+  const int status =
+      AcceptFile(o, file, [&o](const std::string& message) { return CheckRefused(o, message); });
   if (status != 0) return status;
   const UpdateImage& image = *file.image;
   uint32_t records = 0;
@@ -244,9 +279,11 @@ int CommandCheck(const Options& o) {
   const double lineSeconds = (image.count + records) * 10.0 / baud;
   if (o.json) {
     std::printf("{\"file\":%s,\"model\":\"%s\",\"records\":%u,\"bytes\":%u,\"baud\":%u,"
-                "\"line_seconds\":%.1f,\"result\":\"success\"}\n",
+                "\"line_seconds\":%.1f,\"result\":\"success\",\"status\":0,"
+                "\"message\":\"a valid %s update file\"}\n",
                 JsonString(o.files[0]).c_str(),
-                ModelName(o.model).c_str(), records, image.count, baud, lineSeconds);
+                ModelName(o.model).c_str(), records, image.count, baud, lineSeconds,
+                ModelName(o.model).c_str());
     return 0;
   }
   std::printf("%s: a valid %s update file\n", o.files[0].c_str(), ModelName(o.model).c_str());
@@ -260,22 +297,6 @@ int CommandCheck(const Options& o) {
 OutputMode ModeFor(const Options& o) {
   if (o.json) return OutputMode::Json;
   return OutputIsTerminal() ? OutputMode::Bars : OutputMode::Lines;
-}
-
-// A refusal before any job has started: in --json as a result line of its
-// own, else on stderr.
-int Refuse(const Options& o, const std::string& port, Outcome outcome, const std::string& message) {
-  if (o.json) {
-    Event e;
-    e.state = "done";
-    e.result = OutcomeName(outcome);
-    e.status = static_cast<int>(outcome);
-    e.message = message;
-    std::printf("%s\n", JsonLine(port, e).c_str());
-  } else {
-    std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
-  }
-  return static_cast<int>(outcome);
 }
 
 // The ports a command works on: those named, or the adapters found. Ports
@@ -354,9 +375,9 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
 }
 
 int CommandInfo(const Options& o) {
-  if (o.model == protocol::kModelNone) return UsageError("info needs --model brenix or olmar");
-  if (!o.files.empty()) return UsageError("info takes no file");
-  if (o.ports.size() > 1 || o.all) return UsageError("info reads one device: give at most one --port");
+  if (o.model == protocol::kModelNone) return UsageError(o, "info needs --model brenix or olmar");
+  if (!o.files.empty()) return UsageError(o, "info takes no file");
+  if (o.ports.size() > 1 || o.all) return UsageError(o, "info reads one device: give at most one --port");
   const uint32_t waitMs = (o.waitGiven ? o.waitS : 0) * 1000u;
   std::vector<std::string> ports;
   if (const int status = ChoosePorts(o, waitMs, ports); status != 0) return status;
@@ -364,12 +385,12 @@ int CommandInfo(const Options& o) {
 }
 
 int CommandUpdate(const Options& o) {
-  if (o.model == protocol::kModelNone) return UsageError("update needs --model brenix or olmar");
+  if (o.model == protocol::kModelNone) return UsageError(o, "update needs --model brenix or olmar");
   // The file first: a refused file touches no port. It is held for the
   // whole run, as the window program holds it for its job.
   UpdateFile file;
-  const int status = AcceptFile(o, file, [&o](Outcome outcome, const std::string& message) {
-    return Refuse(o, "", outcome, message);
+  const int status = AcceptFile(o, file, [&o](const std::string& message) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + message);
   });
   if (status != 0) return status;
   const uint32_t waitMs = (o.waitGiven ? o.waitS : kDefaultUpdateWaitS) * 1000u;
@@ -393,7 +414,7 @@ int Run(int argc, char* argv[]) {
   InstallStopHandlers();
   if (o.command == "info") return CommandInfo(o);
   if (o.command == "update") return CommandUpdate(o);
-  return UsageError("unknown command '" + o.command + "'");
+  return UsageError(o, "unknown command '" + o.command + "'");
 }
 
 }  // namespace

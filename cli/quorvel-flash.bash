@@ -15,11 +15,13 @@ _quorvel_flash() {
       return ;;
   esac
 
-  local command="" model="" i
+  local command="" model="" given=" " i
   for ((i = 1; i < cword; i++)); do
     case "${words[i]}" in
       list|check|info|update) [[ -z $command ]] && command=${words[i]} ;;
       brenix|olmar) model=${words[i]} ;;
+      -m|--model|--model=*) given+="--model " ;;
+      -w|--wait|--wait=*) given+="--wait " ;;
     esac
   done
 
@@ -35,7 +37,10 @@ _quorvel_flash() {
       info) options+=" --model --port --wait --json" ;;
       update) options+=" --model --port --all --wait --json" ;;
     esac
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    # --model and --wait are given once.
+    local option kept=""
+    for option in $options; do [[ $given == *" $option "* ]] || kept+=" $option"; done
+    COMPREPLY=($(compgen -W "$kept" -- "$cur"))
     return
   fi
   case "$command" in

@@ -49,6 +49,18 @@ void OnStopSignal(int signo) {
   }
 }
 
+// A resized terminal: the bars are drawn again at its new width at once.
+volatile sig_atomic_t g_resized = 0;
+
+void OnResize(int) {
+  g_resized = 1;
+  if (g_wakeWrite >= 0) {
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t n = write(g_wakeWrite, "x", 1);
+    errno = saved;
+  }
+}
+
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -75,34 +87,6 @@ struct Job {
   std::string printed;    // lines mode: the last message printed
 };
 
-// Columns a UTF-8 text takes on a terminal: East Asian wide characters take
-// two (close enough for the program's own texts).
-size_t ColumnsOf(const std::string& text, size_t limit, size_t* bytesWithin) {
-  size_t columns = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    len = std::min(len, text.size() - i);
-    uint32_t cp = c;
-    if (len > 1) {
-      cp = c & (0x3F >> (len - 1));
-      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    const size_t width = cp >= 0x1100 && (cp <= 0x115F || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                                           (cp >= 0xAC00 && cp <= 0xD7A3) ||
-                                           (cp >= 0xF900 && cp <= 0xFAFF) ||
-                                           (cp >= 0xFF00 && cp <= 0xFF60))
-                             ? 2
-                             : 1;
-    if (columns + width > limit) break;
-    columns += width;
-    i += len;
-  }
-  if (bytesWithin != nullptr) *bytesWithin = i;
-  return columns;
-}
-
 std::string RateText(const Job& job) {
   if (job.transferStartMs == 0 || job.lastMs <= job.transferStartMs) return {};
   const double perSecond = static_cast<double>(job.last.bytes - job.transferStartBytes) * 1000.0 /
@@ -113,35 +97,28 @@ std::string RateText(const Job& job) {
   return buf;
 }
 
-std::string BarLine(const Job& job, size_t tagWidth) {
-  std::string line = job.port;
-  line.resize(std::max(tagWidth, job.port.size()), ' ');
-  line += "  ";
-  const Event& e = job.last;
-  if (e.progress >= 0) {
-    constexpr int kBarWidth = 30;
-    const int filled = e.progress * kBarWidth / 100;
-    char pct[16];
-    std::snprintf(pct, sizeof pct, "%3d%%", e.progress);
-    line += "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + pct;
-    const std::string rate = RateText(job);
-    if (!rate.empty()) line += "  " + rate;
-    if (!e.result.empty()) line += "  " + e.message;
-  } else {
-    line += e.message;
-  }
-  if (!e.version.empty() && !e.result.empty()) line += "  (version " + e.version + ")";
-  return line;
+BarView ViewOf(const Job& job) {
+  BarView view;
+  view.port = job.port;
+  view.progress = job.last.progress;
+  view.rate = RateText(job);
+  view.message = job.last.message;
+  view.version = job.last.version;
+  view.ended = !job.last.result.empty();
+  return view;
+}
+
+// The terminal's width now: the window may be resized at any time.
+size_t TerminalColumns() {
+  winsize ws{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
 }
 
 class Display {
  public:
   Display(std::vector<Job>& jobs, OutputMode mode) : m_jobs(jobs), m_mode(mode) {
-    for (const Job& job : jobs) m_tagWidth = std::max(m_tagWidth, job.port.size());
-    winsize ws{};
-    if (mode == OutputMode::Bars && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
-      m_columns = ws.ws_col;
-    }
+    for (const Job& job : jobs) m_tagWidth = std::max(m_tagWidth, TextColumns(job.port));
   }
 
   void Show(Job& job) {
@@ -161,24 +138,29 @@ class Display {
 
   // Lines were written below the bars: they are drawn again after them.
   void Restart() {
-    m_drawn = 0;
+    m_drawnColumns.clear();
     Redraw();
     FlushOutput();
   }
 
   void Redraw() {
     if (m_mode != OutputMode::Bars) return;
+    // The width is read at every redraw. A window made narrower has
+    // reflowed the lines drawn before onto more rows, so the cursor goes up
+    // by the rows they take now; what a reflow left below is cleared.
+    const size_t columns = TerminalColumns();
+    size_t rows = 0;
+    for (const size_t drawn : m_drawnColumns) rows += std::max<size_t>(1, (drawn + columns - 1) / columns);
     std::string out;
-    if (m_drawn > 0) out += "\x1b[" + std::to_string(m_drawn) + "A";
+    if (rows > 0) out += "\r\x1b[" + std::to_string(rows) + "A";
+    m_drawnColumns.clear();
     for (const Job& job : m_jobs) {
-      // A line that wraps would throw the cursor arithmetic off.
-      std::string line = BarLine(job, m_tagWidth);
-      size_t within = line.size();
-      ColumnsOf(line, m_columns - 1, &within);
-      line.resize(within);
+      // The last column is left free: some terminals wrap on reaching it.
+      const std::string line = FitBarLine(ViewOf(job), m_tagWidth, columns - 1);
+      m_drawnColumns.push_back(TextColumns(line));
       out += "\r\x1b[2K" + line + "\n";
     }
-    m_drawn = static_cast<int>(m_jobs.size());
+    out += "\x1b[J";
     std::fputs(out.c_str(), stdout);
   }
 
@@ -201,8 +183,7 @@ class Display {
   std::vector<Job>& m_jobs;
   const OutputMode m_mode;
   size_t m_tagWidth = 0;
-  size_t m_columns = 80;
-  int m_drawn = 0;
+  std::vector<size_t> m_drawnColumns;  // of each line drawn last
 };
 
 // In the job's process: runs the task and reports through the pipe.
@@ -364,7 +345,9 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
                const RemainingTime& remaining) {
   int wake[2];
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::fprintf(stderr, "quorvel-flash: cannot start the jobs: %s\n", ErrnoText(errno).c_str());
+    const std::string message = "cannot start the jobs: " + ErrnoText(errno);
+    std::fprintf(stderr, "quorvel-flash: %s\n", message.c_str());
+    if (mode == OutputMode::Json) std::printf("%s\n", ResultLine("", Outcome::Failed, message).c_str());
     return static_cast<int>(Outcome::Failed);
   }
   g_wakeWrite = wake[1];
@@ -400,6 +383,13 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
   }
 
   Display display(jobs, mode);
+  if (mode == OutputMode::Bars) {
+    struct sigaction sa{};
+    sa.sa_handler = OnResize;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &sa, nullptr);
+  }
   display.Redraw();
   for (Job& job : jobs) {
     if (job.ended && mode != OutputMode::Bars) display.Show(job);
@@ -443,6 +433,11 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
       while (read(wake[0], drain, sizeof drain) > 0) {
       }
     }
+    if (g_resized != 0) {
+      g_resized = 0;
+      display.Redraw();
+      std::fflush(stdout);
+    }
     for (size_t k = 1; k < fds.size(); ++k) {
       if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       Job& job = *owners[k];
@@ -463,7 +458,8 @@ int RunOnPorts(const std::vector<std::string>& ports, const PortTask& task, Outp
 
   int worst = 0;
   for (const Job& job : jobs) worst = std::max(worst, job.status);
-  if (mode != OutputMode::Json && jobs.size() > 1) PrintSummary(jobs);
+  // Under bars always: a bar may be too narrow for its whole result.
+  if (mode == OutputMode::Bars || (mode == OutputMode::Lines && jobs.size() > 1)) PrintSummary(jobs);
   FlushOutput();
   if (g_held != 0) return HeldExitStatus();
   return worst;

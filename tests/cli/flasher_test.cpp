@@ -3,16 +3,20 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -252,6 +256,14 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"other model's file", {"--port", "PORT", "--model", "olmar", Sample("brenix-demo.kyc")}, nullptr, 4,
        "This file is for BRENIX, not for OLMAR I!", true},
       {"empty file", {"--port", "PORT", "--model", "olmar", empty}, nullptr, 4, "The file is empty!", true},
+      // A flag is on by being there; a model or a wait is named once, in digits.
+      {"flag with a value", {"--model", "olmar", "--port", "PORT", "--all=no", "FILE"}, nullptr, 2,
+       "--all takes no value", true},
+      {"help with a value", {"--model", "olmar", "--help=foo", "FILE"}, nullptr, 2, "--help takes no value", true},
+      {"model twice", {"--model", "brenix", "--port", "PORT", "-m", "olmar", "FILE"}, nullptr, 2,
+       "--model given twice", true},
+      {"wait with a sign", {"--model", "olmar", "--port", "PORT", "-w", "+5", "FILE"}, nullptr, 2, "--wait takes", true},
+      {"wait in hex", {"--model", "olmar", "--port", "PORT", "--wait=0x5", "FILE"}, nullptr, 2, "--wait takes", true},
       {"missing port", {"--model", "olmar", "--port", "ttyNOSUCH9", "--wait", "0", "FILE"}, nullptr, 3,
        "/dev/ttyNOSUCH9: no such serial port", true},
       {"no adapter", {"--model", "olmar", "--all", "--wait", "1", "FILE"}, nullptr, 3,
@@ -425,6 +437,104 @@ TEST(Flasher, WaitsForANamedPortThatAppearsLateAndNotForAdaptersBesideIt) {
   EXPECT_EQ(both.Wait(), 0) << both.Output();
   EXPECT_EQ(both.Output().find("for an adapter"), std::string::npos) << both.Output();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(Flasher, EveryJsonCommandEndsWithAResultLineInUtf8) {
+  sim::TempDir dir;
+  const std::string invalid = dir.WriteFile("bad.pkc", "0005ZZ").string();
+  // Names on Linux are bytes: one in Latin-1 opens as given.
+  const std::string latin1 = (dir.Path() / "fw\xE9.pkc").string();
+  std::filesystem::copy_file(Sample("olmar-demo.pkc"), latin1);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* inLastLine;
+  } cases[] = {
+      {{"list", "--json"}, 0, "\"ports\":"},
+      {{"check", "--json", "--model", "olmar", latin1}, 0, "fw\\u00e9.pkc\",\"model\":\"OLMAR I\",\"records\":16"},
+      {{"check", "--json", "--model", "olmar", invalid}, 4, "Not a valid upgrade file!"},
+      {{"check", "--json", "--model", "olmar", "/nonexistent.pkc"}, 4, "Fail to open the file!"},
+      {{"check", "--json", latin1}, 2, "check needs --model"},
+      {{"update", "--json", "--model", "olmar", "--wait", "x", latin1}, 2, "--wait takes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    Flash flash(c.args);
+    EXPECT_EQ(flash.Wait(), c.status) << flash.Output();
+    ASSERT_FALSE(flash.Lines().empty()) << flash.Output();
+    // Strict JSON parsers refuse anything but UTF-8.
+    for (const std::string& line : flash.Lines()) EXPECT_EQ(ToUtf8(FromUtf8(line)), line);
+    EXPECT_EQ(Field(flash.Lines().back(), "status"), std::to_string(c.status)) << flash.Lines().back();
+    EXPECT_NE(flash.Lines().back().find(c.inLastLine), std::string::npos) << flash.Lines().back();
+  }
+}
+
+// quorvel-flash on a terminal `columns` wide, narrowed to `narrowTo` once the
+// transfer shows progress. Returns the lines drawn, control sequences taken out.
+std::vector<std::string> RunOnTerminal(const std::vector<std::string>& args, unsigned short columns,
+                                       unsigned short narrowTo, int& status) {
+  winsize ws{.ws_row = 24, .ws_col = columns, .ws_xpixel = 0, .ws_ypixel = 0};
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+  if (pid == 0) {
+    setenv("TERM", "xterm", 1);
+    std::vector<char*> argv{const_cast<char*>(QUORVEL_FLASH_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string raw;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);) {
+    raw.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    if (narrowTo != 0 && raw.find('%') != std::string::npos) {
+      ws.ws_col = std::exchange(narrowTo, 0);
+      ioctl(master, TIOCSWINSZ, &ws);
+    }
+  }
+  close(master);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000;
+  std::vector<std::string> lines{""};
+  for (const char c : std::regex_replace(raw, std::regex("\x1b\\[[0-9;]*[A-Za-z]|\r"), "")) {
+    if (c == '\n') lines.emplace_back();
+    else lines.back() += c;
+  }
+  return lines;
+}
+
+TEST(Flasher, BarsFitTheWindowAsItChangesAndTheSummaryFollows) {
+  const struct {
+    unsigned short columns, narrowTo;
+    bool reject;
+    int status;
+    const char* result;  // whole on the last bar and in the summary
+  } cases[] = {{120, 45, false, 0, "Updated successfully!"},
+               {60, 0, true, 8, "Update Error: repeat Data transfer over four time!"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    Adapter a(true);
+    if (c.reject) Verdicts(a, Answer::Reject());
+    sim::TempDir dir;
+    // As long as a name below /dev/serial/by-id/, and not UTF-8.
+    const std::string port = (dir.Path() / "usb-Silicon_Labs_CP2102_\xE9_Bridge_0001-if00-port0").string();
+    std::filesystem::create_symlink(a.line.SlavePath(), port);
+    int status = -1;
+    const std::vector<std::string> lines = RunOnTerminal(
+        {"update", "--model", "olmar", "--port", port, Sample("olmar-demo.pkc")}, c.columns, c.narrowTo, status);
+    EXPECT_EQ(status, c.status);
+    const auto summary = std::find_if(lines.begin() + 1, lines.end(),
+                                      [](const std::string& l) { return l.starts_with("Summary:"); });
+    ASSERT_NE(summary, lines.end());
+    for (auto it = lines.begin(); it != summary; ++it) EXPECT_LT(FromUtf8(*it).size(), c.columns) << *it;
+    const std::string& lastBar = *(summary - 1);
+    EXPECT_LT(FromUtf8(lastBar).size(), c.narrowTo != 0 ? c.narrowTo : c.columns) << lastBar;
+    EXPECT_NE(lastBar.find(c.result), std::string::npos) << lastBar;
+    EXPECT_NE(lastBar.find("\u2026"), std::string::npos) << lastBar;  // the port, shortened
+    EXPECT_NE((summary + 1)->find(c.result), std::string::npos) << *(summary + 1);
+  }
 }
 
 }  // namespace
