@@ -5,8 +5,11 @@
 #   cpack -G ZIP    (in <build>)   the program alone, for portable use
 #
 # Included once from the top-level CMakeLists.txt when building for Windows.
-# quorvel.exe stands alone (statically linked), so the packages hold just
-# the program.
+# quorvel.exe stands alone (statically linked), so the packages hold the
+# program and the one file it reads, the Japanese texts beside it; nothing
+# that only Linux uses.
+
+install(FILES "${PROJECT_SOURCE_DIR}/ui/JapZemb.ini" DESTINATION .)
 
 set(CPACK_PACKAGE_NAME "Quorvel")
 set(CPACK_PACKAGE_VENDOR "Vendrall")

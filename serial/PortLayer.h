@@ -21,8 +21,12 @@ constexpr PortHandle kInvalidPort = -1;
 // kInvalidPort on any failure (nothing is left open), with its errno and
 // step in `error` when one is given.
 PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error = nullptr);
+// How long closing a port, or the end of a cancelled transfer, may hold the
+// caller: a driver wedged for longer goes on alone.
+constexpr uint32_t kPortLetGoMs = 1000;
 // Discards output still pending, so that the close does not wait for a
-// stalled adapter to send it, and closes.
+// stalled adapter to send it, and closes; returns within kPortLetGoMs even
+// when the driver still holds the close.
 void PortClose(PortHandle port);
 // Discards pending input and output.
 bool PortPurge(PortHandle port);

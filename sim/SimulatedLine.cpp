@@ -53,6 +53,20 @@ void MakeCooked(int fd) {
   if (tcsetattr(fd, TCSANOW, &tio) != 0) Fail("tcsetattr slave");
 }
 
+// Ten bit times at the rate the program set on the slave, which the master
+// reports too; zero for a rate it does not know.
+std::chrono::nanoseconds PortByteTime(int master) {
+  static constexpr std::pair<speed_t, uint32_t> kRates[] = {
+      {B300, 300},     {B600, 600},     {B1200, 1200},     {B2400, 2400},     {B4800, 4800},
+      {B9600, 9600},   {B19200, 19200}, {B38400, 38400},   {B57600, 57600},   {B115200, 115200}};
+  termios tio{};
+  if (tcgetattr(master, &tio) != 0) return std::chrono::nanoseconds::zero();
+  for (const auto& [speed, baud] : kRates) {
+    if (speed == cfgetospeed(&tio)) return std::chrono::nanoseconds(10'000'000'000LL / baud);
+  }
+  return std::chrono::nanoseconds::zero();
+}
+
 }  // namespace
 
 SimulatedLine::SimulatedLine() : SimulatedLine(Options{}) {}
@@ -60,7 +74,8 @@ SimulatedLine::SimulatedLine() : SimulatedLine(Options{}) {}
 SimulatedLine::SimulatedLine(Options options)
     : m_linkName(std::move(options.linkName)),
       m_deviceDir((options.directory.empty() ? m_ownDir.Path().string() : options.directory) + "/"),
-      m_echo(options.echo) {
+      m_echo(options.echo),
+      m_echoOnTheWire(options.echoOnTheWire) {
   m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (m_wakeFd < 0) Fail("eventfd");
   SetLineRate(options.lineRate);
@@ -410,6 +425,9 @@ void SimulatedLine::TakeFromProgram(const uint8_t* data, size_t count) {
   {
     std::lock_guard lock(m_mutex);
     const auto now = Clock::now();
+    const auto byteTime = m_echoOnTheWire && m_byteTime == std::chrono::nanoseconds::zero()
+                              ? PortByteTime(m_master)
+                              : m_byteTime;
     for (size_t i = 0; i < count; ++i) {
       const uint8_t byte = data[i];
       m_received.push_back(byte);
@@ -417,23 +435,30 @@ void SimulatedLine::TakeFromProgram(const uint8_t* data, size_t count) {
         m_hangUpRequested = true;
         break;
       }
-      // The echo comes at once: a real adapter's write returns only when the
-      // bytes have left, and by then their echo is back, so the program's
-      // echo wait never includes the time on the wire. The far end hears each
+      // The echo comes at once (unless it is to come from the wire): a real
+      // adapter's write returns only when the bytes have left, and by then
+      // their echo is back, so the program's echo wait never includes the
+      // time on the wire. The far end hears each
       // byte when it has crossed, and its answer follows the last one.
+      const auto crossed = Occupy(now, byteTime);
       if (m_echo) {
-        m_events.emplace(now + m_echoDelay,
+        m_events.emplace((m_echoOnTheWire ? crossed : now) + m_echoDelay,
                          Event{EventKind::ToProgram, static_cast<uint8_t>(byte ^ m_echoMask)});
       }
-      m_events.emplace(Occupy(now), Event{EventKind::ToFarEnd, byte});
+      m_events.emplace(crossed, Event{EventKind::ToFarEnd, byte});
     }
   }
   m_receivedChanged.notify_all();
 }
 
 SimulatedLine::Clock::time_point SimulatedLine::Occupy(Clock::time_point from) {
-  if (m_byteTime == std::chrono::nanoseconds::zero()) return from;
-  m_lineFree = std::max(from, m_lineFree) + m_byteTime;
+  return Occupy(from, m_byteTime);
+}
+
+SimulatedLine::Clock::time_point SimulatedLine::Occupy(Clock::time_point from,
+                                                       std::chrono::nanoseconds byteTime) {
+  if (byteTime == std::chrono::nanoseconds::zero()) return from;
+  m_lineFree = std::max(from, m_lineFree) + byteTime;
   return m_lineFree;
 }
 

@@ -29,7 +29,10 @@
 // returns at once, where a real adapter's returns when the bytes have left,
 // so waiting for the echo here must not include their time on the wire. A
 // whole exchange (write, echo, answer) takes as long as on the real line.
-// With no line rate, bytes cross at once.
+// With no line rate, bytes cross at once. With echoOnTheWire, the echo comes
+// when the byte has crossed, as through a driver whose write returns once it
+// has taken the bytes: a program must wait for them to leave before its echo
+// wait starts.
 //
 // Threading: the byte handler runs on the line's thread, one byte at a time.
 // Every public method may be called from any thread, the handler included
@@ -68,6 +71,9 @@ class SimulatedLine {
     std::string directory;
     bool echo = true;
     uint32_t lineRate = 0;  // baud; 0: bytes take no time on the wire
+    // Each echo when its byte has crossed the wire; with no line rate set,
+    // the wire runs at the rate the program set on its port.
+    bool echoOnTheWire = false;
   };
 
   SimulatedLine();
@@ -148,6 +154,7 @@ class SimulatedLine {
   void TakeFromProgram(const uint8_t* data, size_t count);
   // Books the next free slot on the wire not before `from`; returns its end.
   Clock::time_point Occupy(Clock::time_point from);
+  Clock::time_point Occupy(Clock::time_point from, std::chrono::nanoseconds byteTime);
   void WriteToMaster(const Bytes& bytes);
   void Record(const Bytes& bytes);  // into m_sent, before writing
   void Unrecord(size_t count);      // the tail that was not written
@@ -169,6 +176,7 @@ class SimulatedLine {
   bool m_stopRequested = false;
   bool m_hangUpRequested = false;
   bool m_echo;
+  const bool m_echoOnTheWire;
   std::chrono::microseconds m_echoDelay{0};
   uint8_t m_echoMask = 0;
   std::chrono::nanoseconds m_byteTime{0};

@@ -24,6 +24,10 @@ namespace {
 
 constexpr char16_t kFilterModel1[] = u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||";
 constexpr char16_t kFilterModel2[] = u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||";
+// What the desktop shows for the program while a job holds the session end.
+constexpr char16_t kSessionHoldReason[] =
+    u"A device's firmware is being updated. Ending the session now would leave the device "
+    u"without a complete firmware image.";
 
 // Shows the progress text and keeps the window alive after every record.
 class WindowProgress final : public TransferObserver {
@@ -78,10 +82,14 @@ void CQuorvelDlg::LockControlsForJob(bool locked) {
   m_wnd->EnableDlgItem(IDC_MODEL2_RADIO, !locked);
   // The menu's own loop would hold the job up while it is open.
   m_wnd->EnableSystemMenu(!locked);
+  // A logoff or shutdown would cut the transfer short.
+  m_wnd->HoldSessionEnd(locked ? kSessionHoldReason : Text());
 }
 
 void CQuorvelDlg::ShowJobEnd(UpdateResult result) {
   Trace("update ended: " + ToUtf8(UpdateMessage(result)));
+  // Nothing is sent any more: the session may end while the box waits.
+  m_wnd->HoldSessionEnd(Text());
   m_wnd->MessageBox(UpdateMessage(result), IsRefusal(result) ? MbIcon::Stop : MbIcon::None);
 }
 

@@ -60,6 +60,11 @@ class Window {
   // While disabled, the system menu (the context menu on Linux) does not
   // open; enabled at the start.
   virtual void EnableSystemMenu(bool enable) = 0;
+  // While `reason` is not empty (a job runs), the desktop's session end
+  // (logoff, shutdown) is refused and the desktop shows the reason; an empty
+  // reason lets the session end again. A toolkit with no session to hold
+  // ignores it.
+  virtual void HoldSessionEnd(const Text& reason) { (void)reason; }
   virtual void SetIcon(IconHandle icon, bool big) = 0;
 
   // --- messages and timers

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "serial/BoundedClose.h"
 #include "serial/PortLayer.h"
 
 namespace quorvel {
@@ -194,10 +195,13 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
 void PortClose(PortHandle port) {
   if (port < 0) return;
   // Output still pending would make the close wait until it is sent, up to
-  // the driver's closing wait (30 s on a usb-serial port that has stalled).
+  // the driver's closing wait (30 s on a usb-serial port that has stalled);
+  // the flush does not reach bytes already inside the adapter, so the close
+  // itself is bounded too.
   tcflush(port, TCOFLUSH);
   ioctl(port, TIOCNXCL);  // fails harmlessly on a hung-up terminal
-  close(port);
+  const int fd = static_cast<int>(port);
+  CloseWithinBound([fd] { close(fd); }, kPortLetGoMs);
 }
 
 bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }

@@ -7,8 +7,12 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "base/WideText.h"
+#include "serial/BoundedClose.h"
 #include "serial/PortLayer.h"
 
 namespace quorvel {
@@ -25,11 +29,6 @@ std::wstring WidePath(const std::string& path) {
   return std::wstring(text.begin(), text.end());
 }
 
-// One overlapped transfer of `count` bytes: started, then waited for up to
-// `waitMs` (INFINITE for none). A transfer that does not finish in time is
-// cancelled, and the call returns only once the driver has let go of the
-// buffer and of the completion record: a cancelled read never writes into
-// memory its caller has moved on from. Returns the bytes moved.
 // Waits for the event up to `waitMs`; with a hook, in slices of at most
 // kWaitHookPeriodMs with the hook called between them, to the same deadline.
 DWORD WaitForTransfer(HANDLE event, DWORD waitMs, const WaitHook* hook) {
@@ -44,30 +43,92 @@ DWORD WaitForTransfer(HANDLE event, DWORD waitMs, const WaitHook* hook) {
   }
 }
 
+// What the driver holds while a transfer is pending: the completion record,
+// its event and the bytes. They live on the heap, apart from the caller's
+// memory, so that a driver that does not let go of a cancelled transfer
+// keeps them (leaked) and never writes into or reads from memory its caller
+// has moved on from.
+struct PendingTransfer {
+  OVERLAPPED ov{};
+  std::vector<uint8_t> bytes;
+};
+
+// One overlapped transfer of `pending->bytes`: started, then waited for up to
+// `waitMs`. A transfer that does not finish in time is cancelled, and waited
+// for up to kPortLetGoMs more; should the driver still hold it, `pending` is
+// left empty. Returns the bytes moved.
 template <typename Start>
-DWORD Transfer(HANDLE port, DWORD waitMs, Start start, const WaitHook* hook = nullptr) {
+DWORD Transfer(HANDLE port, DWORD waitMs, std::unique_ptr<PendingTransfer>& pending, Start start,
+               const WaitHook* hook) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) return 0;
-  OVERLAPPED ov{};
-  ov.hEvent = event;
+  OVERLAPPED* ov = &pending->ov;
+  ov->hEvent = event;
   DWORD moved = 0;
-  if (!start(&ov, &moved)) {
+  if (!start(ov, pending->bytes.data(), &moved)) {
     moved = 0;
     if (GetLastError() == ERROR_IO_PENDING) {
       const DWORD waited = WaitForTransfer(event, waitMs, hook);
       if (waited == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(port, &ov, &moved, FALSE)) moved = 0;
+        if (!GetOverlappedResult(port, ov, &moved, FALSE)) moved = 0;
       } else {
         CancelIo(port);
-        // Whatever arrived before the cancel took effect is counted but
-        // makes no whole transfer; what matters is that it has ended.
-        GetOverlappedResult(port, &ov, &moved, TRUE);
-        moved = 0;
+        if (WaitForSingleObject(event, kPortLetGoMs) != WAIT_OBJECT_0) {
+          (void)pending.release();  // the driver's now, event and all
+          return 0;
+        }
+        // Whatever arrived before the cancel took effect makes no whole
+        // transfer; what matters is that it has ended.
       }
     }
   }
   CloseHandle(event);
   return moved;
+}
+
+// A transfer record holding `count` bytes.
+std::unique_ptr<PendingTransfer> NewTransfer(const uint8_t* data, size_t count) {
+  auto pending = std::make_unique<PendingTransfer>();
+  if (data != nullptr) pending->bytes.assign(data, data + count);
+  else pending->bytes.resize(count);
+  return pending;
+}
+
+// How often the drain looks at the driver's output queue.
+constexpr DWORD kDrainPollMs = 2;
+
+// Waits until `count` bytes whose write began at `startMs` have left, or
+// fails at `deadline`. They have left when their time on the line at the
+// port's rate has passed since the write began and the driver's output queue
+// is empty: a USB-serial driver's queue is empty once the adapter has the
+// bytes, before they are on the line.
+bool DrainUntil(HANDLE port, ULONGLONG startMs, size_t count, ULONGLONG deadline,
+                const WaitHook* hook) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port, &dcb)) return false;
+  ULONGLONG leftAt = startMs;
+  // Start bit, eight data bits, stop bit.
+  if (dcb.BaudRate > 0) leftAt += (count * 10 * 1000 + dcb.BaudRate - 1) / dcb.BaudRate;
+  ULONGLONG lastHook = GetTickCount64();
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= leftAt) {
+      DWORD errors = 0;
+      COMSTAT status{};
+      if (!ClearCommError(port, &errors, &status)) return false;  // the device is gone
+      if (status.cbOutQue == 0) return true;
+    }
+    if (now >= deadline) return false;
+    if (hook != nullptr && now - lastHook >= kWaitHookPeriodMs) {
+      (*hook)();
+      lastHook = now;
+    }
+    ULONGLONG until = now < leftAt ? leftAt : now + kDrainPollMs;
+    if (until > deadline) until = deadline;
+    if (hook != nullptr && until > lastHook + kWaitHookPeriodMs) until = lastHook + kWaitHookPeriodMs;
+    Sleep(until > now ? static_cast<DWORD>(until - now) : 1);
+  }
 }
 
 // The failed step with an errno-style reason, as the port layer reports it
@@ -142,9 +203,11 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
 void PortClose(PortHandle port) {
   if (port == kInvalidPort) return;
   // Output still pending is discarded, so that the close does not wait for
-  // a stalled adapter to send it.
-  PurgeComm(AsHandle(port), PURGE_TXABORT | PURGE_TXCLEAR);
-  CloseHandle(AsHandle(port));
+  // a stalled adapter to send it; a driver that holds the close all the same
+  // is left to finish it alone.
+  HANDLE h = AsHandle(port);
+  PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+  CloseWithinBound([h] { CloseHandle(h); }, kPortLetGoMs);
 }
 
 bool PortPurge(PortHandle port) { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
@@ -156,14 +219,21 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   if (count == 0) return true;
   HANDLE h = AsHandle(port);
   const auto size = static_cast<DWORD>(count);
+  const ULONGLONG start = GetTickCount64();
   // Bounded by the caller's time for the bytes on the line: a stalled
   // adapter that neither takes nor sends them fails the write (cancelled)
   // instead of holding the program.
   const DWORD waitMs = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
-  return Transfer(
-             h, waitMs,
-             [&](OVERLAPPED* ov, DWORD* moved) { return WriteFile(h, data, size, moved, ov) != 0; },
-             whileWaiting) == size;
+  auto pending = NewTransfer(data, count);
+  const DWORD taken = Transfer(
+      h, waitMs, pending,
+      [&](OVERLAPPED* ov, uint8_t* bytes, DWORD* moved) { return WriteFile(h, bytes, size, moved, ov) != 0; },
+      whileWaiting);
+  if (taken != size) return false;
+  // The write is complete when its bytes have left, not when the driver has
+  // taken them: the echo wait that follows counts from here, and at 1200
+  // baud a long record takes longer on the line than that wait.
+  return DrainUntil(h, start, count, start + waitMs, whileWaiting);
 }
 
 size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
@@ -173,10 +243,14 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
   const auto size = static_cast<DWORD>(count);
   // INFINITE is 0xFFFFFFFF: the largest wait asked for stays a bounded one.
   const DWORD waitMs = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
-  return Transfer(
-      h, waitMs,
-      [&](OVERLAPPED* ov, DWORD* moved) { return ReadFile(h, buffer, size, moved, ov) != 0; },
+  auto pending = NewTransfer(nullptr, count);
+  const DWORD moved = Transfer(
+      h, waitMs, pending,
+      [&](OVERLAPPED* ov, uint8_t* into, DWORD* n) { return ReadFile(h, into, size, n, ov) != 0; },
       whileWaiting);
+  // The bytes are the caller's only once the driver has let go of them.
+  if (moved > 0 && pending) std::memcpy(buffer, pending->bytes.data(), moved);
+  return moved;
 }
 
 uint64_t MonotonicMs() { return GetTickCount64(); }

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "serial/BoundedClose.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
 #include "sim/SimulatedLine.h"
@@ -92,6 +93,28 @@ TEST(PortLayer, WriteToAStalledPortFailsInTimeAndTheCloseDiscardsTheRest) {
   size_t left = 0;
   while ((n = read(pty.master, block, sizeof block)) > 0) left += static_cast<size_t>(n);
   EXPECT_LT(left, queued) << "the close kept what was queued";
+}
+
+// A close that the driver holds (a usb-serial port's closing wait with bytes
+// inside the adapter) lets the caller go at the bound and ends on its own
+// later; one that the driver ends at once is waited for.
+TEST(PortLayer, CloseHoldsTheCallerNoLongerThanItsBound) {
+  std::promise<void> driver;
+  std::shared_future<void> letGo = driver.get_future().share();
+  auto closed = std::make_shared<std::atomic<bool>>(false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(CloseWithinBound([letGo, closed] { letGo.wait(); *closed = true; }, kPortLetGoMs));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, kPortLetGoMs);
+  EXPECT_LT(ms, kPortLetGoMs + 10'000);
+  driver.set_value();
+  const auto until = std::chrono::steady_clock::now() + 10s;
+  while (!*closed && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(*closed) << "the held close never ended";
+  auto ran = std::make_shared<std::atomic<bool>>(false);
+  EXPECT_TRUE(CloseWithinBound([ran] { *ran = true; }, 10'000));
+  EXPECT_TRUE(*ran);
 }
 
 std::atomic<int> g_signals{0};

@@ -67,7 +67,7 @@ void HeadlessWindow::AppendSystemMenuItem(unsigned commandId, const Text& text) 
 }
 
 int HeadlessWindow::MessageBox(const Text& text, MbIcon icon) {
-  messageBoxes.push_back({text, icon});
+  messageBoxes.push_back({text, icon, !sessionEndHeldFor.empty()});
   if (m_system.onMessageBox) m_system.onMessageBox(messageBoxes.back());
   return IDOK;
 }

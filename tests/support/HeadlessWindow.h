@@ -31,6 +31,7 @@ namespace quorvel::test {
 struct MessageBoxRecord {
   Text text;
   MbIcon icon;
+  bool sessionEndHeld = false;  // while the box was shown
 };
 
 struct PaintOp {
@@ -76,6 +77,7 @@ class HeadlessWindow : public Window {
   std::optional<int> checkedRadio;
   std::vector<std::pair<unsigned, Text>> systemMenu;
   bool systemMenuEnabled = true;
+  Text sessionEndHeldFor;  // the reason given; empty while the session may end
   std::vector<MessageBoxRecord> messageBoxes;
   std::map<unsigned, uint32_t> timers;              // running timers and periods
   std::vector<TimerEvent> timerLog;
@@ -106,6 +108,7 @@ class HeadlessWindow : public Window {
   Rect GetDlgItemClientRect(int id) override { return ControlRect(id); }
   void AppendSystemMenuItem(unsigned commandId, const Text& text) override;
   void EnableSystemMenu(bool enable) override { systemMenuEnabled = enable; }
+  void HoldSessionEnd(const Text& reason) override { sessionEndHeldFor = reason; }
   void SetIcon(IconHandle, bool) override {}
   int MessageBox(const Text& text, MbIcon icon) override;
   void SetTimer(unsigned id, uint32_t periodMs) override;

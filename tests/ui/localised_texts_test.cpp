@@ -95,8 +95,8 @@ TEST_F(LocalisedTextsTest, AllTextsFromLanguageFile) {
 // The Japanese file installed beside the program translates every text.
 TEST_F(LocalisedTextsTest, OurJapaneseFileGivesEveryText) {
   Environment env = Env(kJapanese);
-  env.programPath = (std::filesystem::path(QUORVEL_SOURCE_DIR) / "ui" /
-                     "quorvel").string();
+  // With "/" between all its parts, as the program's own path is given.
+  env.programPath = (std::filesystem::path(QUORVEL_SOURCE_DIR) / "ui" / "quorvel").generic_string();
   const std::vector<Text> texts = Fields(LoadTexts(env));
   EXPECT_EQ(texts[0], u"ファームウェア更新 V1.1.1");
   for (size_t i = 0; i < texts.size(); ++i) {

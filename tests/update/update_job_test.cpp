@@ -82,6 +82,7 @@ class UpdateJobTest : public testing::Test {
                           w.IsEnabled(IDC_MODEL2_RADIO);
       v.jobRunning = dlg->m_jobRunning;
       v.systemMenuEnabled = w.systemMenuEnabled;
+      v.sessionEndHeld = !w.sessionEndHeldFor.empty();
       v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
       pumps.push_back(v);
     };
@@ -92,6 +93,7 @@ class UpdateJobTest : public testing::Test {
                           w.IsEnabled(IDC_MODEL2_RADIO);
       v.jobRunning = dlg->m_jobRunning;
       v.systemMenuEnabled = w.systemMenuEnabled;
+      v.sessionEndHeld = !w.sessionEndHeldFor.empty();
       responsive.push_back(v);
     };
   }
@@ -139,6 +141,8 @@ class UpdateJobTest : public testing::Test {
     EXPECT_TRUE(w.IsEnabled(IDC_MODEL2_RADIO));
     EXPECT_FALSE(dlg->m_jobRunning);
     EXPECT_FALSE(dlg->m_link.whileWaiting) << "the wait hook outlives the job";
+    EXPECT_TRUE(w.sessionEndHeldFor.empty()) << "the session end is still refused";
+    for (const auto& box : w.messageBoxes) EXPECT_FALSE(box.sessionEndHeld) << ToUtf8(box.text);
     if (!heldPath.empty()) {
       EXPECT_TRUE(CanLockElsewhere(heldPath)) << "the file is still held";
     }
@@ -190,6 +194,7 @@ class UpdateJobTest : public testing::Test {
     bool jobRunning = false;
     bool fileHeld = false;
     bool systemMenuEnabled = false;
+    bool sessionEndHeld = false;
   };
 
   sim::SimulatedLine line;
@@ -244,6 +249,7 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
     EXPECT_TRUE(p.jobRunning);
     EXPECT_TRUE(p.fileHeld);
     EXPECT_FALSE(p.systemMenuEnabled);
+    EXPECT_TRUE(p.sessionEndHeld);
   }
   EXPECT_TRUE(w.systemMenuEnabled);
 }
@@ -406,6 +412,7 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
       EXPECT_TRUE(v.jobRunning);
       EXPECT_FALSE(v.controlsEnabled);
       EXPECT_FALSE(v.systemMenuEnabled);
+      EXPECT_TRUE(v.sessionEndHeld);
     }
     EXPECT_EQ(w.pumpCount - pumpsBefore, 1);  // the one record's pump only
     const Bytes sent = line.Received();

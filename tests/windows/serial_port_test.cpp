@@ -88,20 +88,29 @@ TEST_F(MappedPortTest, IsHeldExclusivelyAndFreedOnClose) {
 
 // The adapter without a device only echoes: every byte value must come back
 // as sent, whatever flow control or character handling the port had before.
-TEST(MappedSilentPortTest, CarriesEveryByteValue) {
+// Its echo comes when the bytes have crossed the wire, so the record's echo
+// wait is met only by a write that returns once its bytes have left: a full
+// record at 1200 baud is 2125 ms on the line, longer than that wait.
+TEST(MappedSilentPortTest, CarriesEveryByteValueAndWaitsForItToLeave) {
   const char* name = std::getenv("QUORVEL_TEST_SILENT_COM_PORT");
   if (name == nullptr || *name == '\0') GTEST_SKIP() << "no COM port mapped to an echoing line";
-  SerialLink link;
-  link.deviceDir = "\\\\.\\";
-  ASSERT_TRUE(link.OpenPort(FromUtf8(name), protocol::kBaudModel2));
   uint8_t sent[256];
   for (int i = 0; i < 256; ++i) sent[i] = static_cast<uint8_t>(i);
-  uint8_t echo[256] = {};
-  ASSERT_TRUE(link.WriteBytes(255, sent));
-  ASSERT_TRUE(link.ReadBytes(255, echo, 5000));
-  ASSERT_TRUE(link.WriteBytes(1, sent + 255));
-  ASSERT_TRUE(link.ReadBytes(1, echo + 255, 5000));
-  EXPECT_EQ(std::vector<uint8_t>(echo, echo + 256), std::vector<uint8_t>(sent, sent + 256));
+  for (const uint32_t baud : {protocol::kBaudModel2, protocol::kBaudModel1}) {
+    SCOPED_TRACE(baud);
+    SerialLink link;
+    link.deviceDir = "\\\\.\\";
+    ASSERT_TRUE(link.OpenPort(FromUtf8(name), baud));
+    uint8_t echo[256] = {};
+    const uint64_t start = MonotonicMs();
+    ASSERT_TRUE(link.WriteBytes(255, sent));
+    const uint64_t onLineMs = 255 * 10 * 1000 / baud;
+    EXPECT_GE(MonotonicMs() - start, onLineMs) << "the write returned before its bytes had left";
+    ASSERT_TRUE(link.ReadBytes(255, echo, protocol::kRecordEchoWaitMs));
+    ASSERT_TRUE(link.WriteBytes(1, sent + 255));
+    ASSERT_TRUE(link.ReadBytes(1, echo + 255, protocol::kRecordEchoWaitMs));
+    EXPECT_EQ(std::vector<uint8_t>(echo, echo + 256), std::vector<uint8_t>(sent, sent + 256));
+  }
 }
 
 }  // namespace

@@ -203,6 +203,44 @@ class Person {
     if (main != nullptr) PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   }
 
+  // The desktop asks whether the session may end: true, false, or false
+  // when the window did not answer in time.
+  bool SessionMayEnd() {
+    DWORD_PTR answer = FALSE;
+    SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kShowMs, &answer);
+    return answer != FALSE;
+  }
+
+  // A popup menu of the window's thread is open.
+  bool MenuOpen() {
+    bool open = false;
+    EnumThreadWindows(
+        m_uiThread,
+        [](HWND hwnd, LPARAM param) -> BOOL {
+          wchar_t cls[16] = {};
+          GetClassNameW(hwnd, cls, 16);
+          if (IsWindowVisible(hwnd) && std::wstring(cls) == L"#32768") *reinterpret_cast<bool*>(param) = true;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&open));
+    return open;
+  }
+
+  // What a person does when a menu or a move holds the window: lets go of
+  // the mouse and presses Escape, again and again, until the status field
+  // reads `text`.
+  void LetGoUntil(const std::wstring& text) {
+    WaitUntil(
+        [&] {
+          PostMessageW(main, WM_RBUTTONUP, 0, 0);
+          PostMessageW(main, WM_LBUTTONUP, 0, 0);
+          PostMessageW(main, WM_KEYDOWN, VK_ESCAPE, 0);
+          Sleep(200);
+          return Item(IDC_STATUS_EDIT) == text;
+        },
+        kUpdateMs);
+  }
+
  private:
   DWORD m_uiThread;
 };
@@ -268,6 +306,52 @@ TEST_F(WindowTest, UpdatesTheDeviceBehindTheAdapter) {
   EXPECT_TRUE(chosen) << "the file dialog opened";
   EXPECT_TRUE(updated);
   EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : std::string(boxes[0].begin(), boxes[0].end()));
+}
+
+// During a job the window refuses the session's end, and nothing a person
+// does to it opens a loop of its own that would hold the transfer up: a
+// right click on the status field, a press of either button on the caption,
+// the keyboard's move command. The job goes on to its end with no Escape
+// pressed; then the session may end again.
+TEST_F(WindowTest, DuringAJobHoldsTheSessionEndAndOpensNoLoop) {
+  const std::string port = Env("QUORVEL_TEST_COM_PORT");
+  const std::string sample = Env("QUORVEL_TEST_SAMPLE");
+  if (port.empty() || sample.empty()) GTEST_SKIP() << "no simulated adapter mapped";
+  ListAdapter(port);
+  bool transferring = false, heldDuringJob = false, updated = false, menuOpened = false;
+  bool mayEndAfterJob = false;
+  Run([&](Person& p) {
+    p.Click(IDC_MODEL2_RADIO);
+    if (!p.LampsAre(kLampGreen, kLampGreen)) return;
+    p.Click(IDC_UPDATE);
+    const Text file = FromUtf8(sample);
+    if (!p.ChooseFile(std::wstring(file.begin(), file.end()))) return;
+    transferring = WaitUntil([&] { return p.Item(IDC_STATUS_EDIT).starts_with(L"Transferring"); }, kShowMs);
+    if (!transferring) return;
+    heldDuringJob = !p.SessionMayEnd();
+    HWND status = GetDlgItem(p.main, IDC_STATUS_EDIT);
+    RECT frame{};
+    GetWindowRect(p.main, &frame);
+    const LPARAM caption = MAKELPARAM(frame.left + 40, frame.top + 8);
+    PostMessageW(status, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+    PostMessageW(status, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
+    PostMessageW(p.main, WM_NCRBUTTONDOWN, HTCAPTION, caption);
+    PostMessageW(p.main, WM_NCLBUTTONDOWN, HTCAPTION, caption);
+    PostMessageW(p.main, WM_SYSCOMMAND, SC_MOVE, 0);
+    updated = WaitUntil(
+        [&] {
+          menuOpened = menuOpened || p.MenuOpen();
+          return p.Item(IDC_STATUS_EDIT) == L"Updated successfully!";
+        },
+        kUpdateMs);
+    if (!updated) p.LetGoUntil(L"Updated successfully!");
+    mayEndAfterJob = p.SessionMayEnd();
+  });
+  ASSERT_TRUE(transferring) << "the job started";
+  EXPECT_TRUE(heldDuringJob) << "the session end was allowed during the job";
+  EXPECT_TRUE(updated) << "the job was held up";
+  EXPECT_FALSE(menuOpened);
+  EXPECT_TRUE(mayEndAfterJob);
 }
 
 TEST_F(WindowTest, ShowsTheAdapterWithoutADevice) {

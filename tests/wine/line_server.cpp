@@ -2,7 +2,10 @@
 // the demo device behind it, on a pseudo-terminal that the Wine prefix maps
 // as a COM port. Prints the terminal's path on its first line, then serves
 // until it is told to stop (SIGTERM or SIGINT). With --no-device the line
-// only echoes: an adapter with no device behind it.
+// only echoes: an adapter with no device behind it. Each echo comes when its
+// byte has crossed the wire at the port's rate, as on a real adapter behind
+// a driver whose write returns once it has taken the bytes; the Windows
+// port layer must wait for its bytes to leave.
 
 #include <signal.h>
 
@@ -26,7 +29,9 @@ int main(int argc, char* argv[]) {
   // Blocked before the line's thread starts, so only sigwait sees them.
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   try {
-    sim::SimulatedLine line;
+    sim::SimulatedLine::Options options;
+    options.echoOnTheWire = true;
+    sim::SimulatedLine line(options);
     std::unique_ptr<sim::DemoDevice> device;
     if (argc < 2 || std::strcmp(argv[1], "--no-device") != 0) {
       device = std::make_unique<sim::DemoDevice>(line);

@@ -146,6 +146,13 @@ class Win32DialogWindow final : public Window {
       auto* self = reinterpret_cast<Win32DialogWindow*>(lParam);
       SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
       self->m_hwnd = hwnd;
+      EnumChildWindows(
+          hwnd,
+          [](HWND child, LPARAM window) -> BOOL {
+            SetWindowSubclass(child, &Win32DialogWindow::ControlProc, 0, static_cast<DWORD_PTR>(window));
+            return TRUE;
+          },
+          lParam);
       self->m_dlg.Attach(self);
       return self->m_dlg.OnInitDialog() ? TRUE : FALSE;
     }
@@ -207,6 +214,7 @@ class Win32DialogWindow final : public Window {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return true;
     }
+    if (!m_modalLoopsAllowed && IsFrameButton(msg)) return true;
     if (!IsDialogMessageW(m_hwnd, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -229,7 +237,7 @@ class Win32DialogWindow final : public Window {
     }
   }
   void EnableSystemMenu(bool enable) override {
-    m_systemMenuEnabled = enable;
+    m_modalLoopsAllowed = enable;
     // The items gray out as well, for a menu that is open already.
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (menu != nullptr) {
@@ -238,6 +246,14 @@ class Win32DialogWindow final : public Window {
         EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | (enable ? MF_ENABLED : MF_GRAYED));
       }
     }
+  }
+  void HoldSessionEnd(const Text& reason) override {
+    m_sessionEndHeld = !reason.empty();
+    // The reason is what the desktop shows beside the program when it asks
+    // to end the session; the refusal itself is the answer to
+    // WM_QUERYENDSESSION.
+    if (m_sessionEndHeld) ShutdownBlockReasonCreate(m_hwnd, Wide(reason).c_str());
+    else ShutdownBlockReasonDestroy(m_hwnd);
   }
   Text ChooseFile(const Text& filter) override {
     // "Text (*.ext)|*.ext|All Files (*.*)|*.*||": the bars end the parts.
@@ -292,6 +308,51 @@ class Win32DialogWindow final : public Window {
   }
 
  private:
+  // The controls' own context menus (the edit field's) run a loop of their
+  // own; during a job none opens, whoever asks for it.
+  static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR id, DWORD_PTR window) {
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32DialogWindow::ControlProc, id);
+    if (message == WM_CONTEXTMENU && !reinterpret_cast<Win32DialogWindow*>(window)->m_modalLoopsAllowed) {
+      return 0;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+  }
+
+  // A press on the window's frame: the system tracks a box of the caption,
+  // or the right button on the caption, in a loop of its own until the mouse
+  // is let go. During a job the frame's boxes are greyed with the system
+  // menu's items, and such presses are not dispatched at all.
+  static bool IsFrameButton(const MSG& msg) {
+    switch (msg.message) {
+      case WM_NCLBUTTONDOWN:
+      case WM_NCLBUTTONUP:
+      case WM_NCLBUTTONDBLCLK:
+      case WM_NCRBUTTONDOWN:
+      case WM_NCRBUTTONUP:
+      case WM_NCRBUTTONDBLCLK:
+      case WM_NCMBUTTONDOWN:
+      case WM_NCMBUTTONUP:
+      case WM_NCMBUTTONDBLCLK:
+      case WM_NCXBUTTONDOWN:
+      case WM_NCXBUTTONUP:
+      case WM_NCXBUTTONDBLCLK: return true;
+      default: return false;
+    }
+  }
+
+  // System commands that run a loop of their own until the person ends it:
+  // the system menu, moving and sizing the window.
+  static bool StartsModalLoop(WPARAM command) {
+    switch (command & 0xFFF0) {
+      case SC_KEYMENU:
+      case SC_MOUSEMENU:
+      case SC_MOVE:
+      case SC_SIZE: return true;
+      default: return false;
+    }
+  }
+
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
       case WM_COMMAND:
@@ -301,9 +362,14 @@ class Win32DialogWindow final : public Window {
         return TRUE;
       case WM_CONTEXTMENU:
         // The system menu's own loop would hold a job up while it is open.
-        return m_systemMenuEnabled ? FALSE : TRUE;
+        return m_modalLoopsAllowed ? FALSE : TRUE;
+      case WM_QUERYENDSESSION:
+        // A logoff or shutdown during a job would cut the transfer short.
+        if (!m_sessionEndHeld) return FALSE;
+        SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, FALSE);
+        return TRUE;
       case WM_SYSCOMMAND:
-        if (!m_systemMenuEnabled && ((wParam & 0xFFF0) == SC_KEYMENU || (wParam & 0xFFF0) == SC_MOUSEMENU)) {
+        if (!m_modalLoopsAllowed && StartsModalLoop(wParam)) {
           SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, 0);
           return TRUE;
         }
@@ -332,8 +398,11 @@ class Win32DialogWindow final : public Window {
   HWND m_hwnd = nullptr;
   // The paint in progress; null outside WM_PAINT.
   HDC m_dc = nullptr;
-  // False during an update job: the system menu does not open.
-  bool m_systemMenuEnabled = true;
+  // False during an update job: nothing that runs a loop of its own (a menu,
+  // moving or sizing the window) starts, so the job's pump goes on.
+  bool m_modalLoopsAllowed = true;
+  // True during an update job: the session end is refused.
+  bool m_sessionEndHeld = false;
 };
 
 }  // namespace
