@@ -111,7 +111,11 @@ std::string BarLine(const Job& job, size_t tagWidth) {
     const int filled = e.progress * kBarWidth / 100;
     char pct[16];
     std::snprintf(pct, sizeof pct, "%3d%%", e.progress);
-    line += "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + pct;
+    line += '[';
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), '-');
+    line += "] ";
+    line += pct;
     const std::string rate = RateText(job);
     if (!rate.empty()) line += "  " + rate;
     if (!e.result.empty()) line += "  " + e.message;
