@@ -87,35 +87,60 @@ Outcome CannotOpen(Reporter& report, const std::string& path) {
   return report.End(Outcome::NoDevice, "USB Connection Error! " + problem);
 }
 
+// How the wait for the device ended.
+struct DeviceWait {
+  LinkState state = kNoAdapterPort;
+  // State 0: the step of the probe that lost the port (None when the port
+  // could not be opened again).
+  CommandStep lostAt = CommandStep::None;
+};
+
 // Probes every monitor period until the device answers and its version has
 // been read, or waitMs have passed (one probe at least). A port that is lost
 // meanwhile (adapter pulled) is opened again, as the monitor would find it.
-LinkState WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
-                        const std::function<bool()>& stop, Version& version) {
+DeviceWait WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
+                         const std::function<bool()>& stop, Version& version) {
   const uint64_t deadline = MonotonicMs() + waitMs;
-  LinkState state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
+  DeviceWait wait;
+  wait.state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
   for (;;) {
-    if (state == kNoAdapterPort) {
-      if (OpenPort(link, path, model)) state = kDeviceSilent;
+    if (wait.state == kNoAdapterPort) {
+      if (OpenPort(link, path, model)) wait.state = kDeviceSilent;
+      else wait.lostAt = CommandStep::None;
     }
-    if (state != kNoAdapterPort) {
-      const ProbeResult r = ProbeDevice(link, model, state, false);
-      state = r.state;
+    if (wait.state != kNoAdapterPort) {
+      const ProbeResult r = ProbeDevice(link, model, wait.state, false);
+      wait.state = r.state;
+      wait.lostAt = r.lostAt;
       if (r.versionRead) version = r.version;
-      if (state == kDeviceReady) return state;
+      if (wait.state == kDeviceReady) return wait;
     }
-    if (stop() || MonotonicMs() >= deadline) return state;
+    if (stop() || MonotonicMs() >= deadline) return wait;
     SleepMs(protocol::kMonitorPeriodMs);
   }
 }
 
-const char* StateText(LinkState state) {
-  switch (state) {
-    case kNoAdapterPort: return "link state 0: the adapter's port is not open";
+// Why the device was not reached on a port that had opened: the link state
+// and, in state 0, what happened to the port.
+std::string StateText(const DeviceWait& wait, const std::string& path, int32_t model) {
+  switch (wait.state) {
+    case kNoAdapterPort: break;
     case kDeviceSilent: return "link state 1: the adapter's port is open, the device does not answer";
     case kDeviceReady: return "link state 2: the device answers";
   }
-  return "";
+  const std::string opened = "link state 0: " + path + " opened, but ";
+  switch (wait.lostAt) {
+    case CommandStep::Write:
+      return opened + "a byte written to it did not leave within " +
+             std::to_string(WriteTimeLimitMs(1, protocol::BaudRate(model))) +
+             " ms (is this the adapter's port?)";
+    case CommandStep::Echo:
+      return opened + "the byte written to it did not come back as the adapter's echo "
+                      "(is this the adapter's port?)";
+    case CommandStep::Purge: return opened + "discarding its buffers failed";
+    case CommandStep::None: break;
+  }
+  return "link state 0: " + path + " was lost and cannot be opened again";
 }
 
 // The program's message for a device that was not reached.
@@ -166,16 +191,15 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
     if (!OpenPort(link, path, model)) return CannotOpen(report, path);
     report.Step("waiting", "Probing the device");
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
+    const DeviceWait wait = WaitForDevice(link, path, model, waitMs, stop, version);
     link.ClosePort();
-    if (state == kDeviceReady) {
+    if (wait.state == kDeviceReady) {
       report.SetVersion(model, version);
-      return report.End(Outcome::Success, StateText(state));
+      return report.End(Outcome::Success, StateText(wait, path, model));
     }
     if (stop()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
     return report.End(Outcome::NoDevice,
-                      ConnectionMessage(state) +
-                          " " + StateText(state));
+                      ConnectionMessage(wait.state) + " " + StateText(wait, path, model));
   };
 }
 
@@ -189,13 +213,14 @@ PortTask MakeUpdateTask(int32_t model, const UpdateImage& image, uint32_t waitMs
 
     report.Step("waiting", "Waiting for the device");
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, stop, version);
-    if (state != kDeviceReady) {
+    const DeviceWait wait = WaitForDevice(link, path, model, waitMs, stop, version);
+    if (wait.state != kDeviceReady) {
       link.ClosePort();
       if (stop()) return report.End(Outcome::Interrupted, "Interrupted while waiting for the device");
-      return report.End(Outcome::NoDevice,
-                        ConnectionMessage(state) +
-                            " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
+      std::string message = ConnectionMessage(wait.state) + " ";
+      if (wait.state == kNoAdapterPort) message += StateText(wait, path, model) + ". ";
+      message += "No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).";
+      return report.End(Outcome::NoDevice, message);
     }
     report.SetVersion(model, version);
     if (stop()) {
