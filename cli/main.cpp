@@ -246,7 +246,7 @@ int CommandCheck(const Options& o) {
   }
   // What was checked, and what was not: the records' contents are the
   // device's to check, so a damaged copy passes here.
-  std::printf("%s: the form of a %s update file\n", o.files[0].c_str(), ModelName(o.model));
+  std::printf("%s: readable as an update file for %s\n", o.files[0].c_str(), ModelName(o.model));
   std::printf("  records:   %u, each within the file and at most 255 bytes\n", records);
   std::printf("  bytes:     %u\n", image->count);
   std::printf("  line time: %.1f s at %u baud (records and verdicts, 10 bit times a byte)\n",
