@@ -120,8 +120,8 @@ DeviceWait WaitForDevice(SerialLink& link, const std::string& path, int32_t mode
   }
 }
 
-// Why the device was not reached on a port that had opened: the link state
-// and, in state 0, what happened to the port.
+// The link state in words; in state 0, what became of the port that had
+// opened.
 std::string StateText(const DeviceWait& wait, const std::string& path, int32_t model) {
   switch (wait.state) {
     case kNoAdapterPort: break;
