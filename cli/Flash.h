@@ -63,8 +63,9 @@ std::string ResultLine(const std::string& port, Outcome outcome, const std::stri
 // Where a job's events go.
 using EventSink = std::function<void(const Event&)>;
 
-// A port as named on the command line: a device path as given, a bare name
-// ("ttyUSB0") below /dev/.
+// A port as named on the command line: a path from the root, or from the
+// working directory with "./" or "../", as given; a bare name ("ttyUSB0",
+// "pts/3") below /dev/.
 std::string PortDevicePath(const std::string& name);
 
 // A serial port of the machine's port list.

@@ -85,24 +85,35 @@ Outcome CannotOpen(Reporter& report, const std::string& path) {
   return report.End(Outcome::NoDevice, "USB Connection Error! " + problem);
 }
 
+// How the wait for the device ended.
+struct DeviceWait {
+  LinkState state = kNoAdapterPort;
+  // State 0: the step of the probe that lost the port (None when the port
+  // could not be opened again).
+  CommandStep lostAt = CommandStep::None;
+};
+
 // Probes every monitor period until the device answers and its version has
 // been read, or waitMs have passed (one probe at least). A port that is lost
 // meanwhile (adapter pulled) is opened again, as the monitor would find it.
-LinkState WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
-                        const std::function<bool()>& hold, Version& version) {
+DeviceWait WaitForDevice(SerialLink& link, const std::string& path, int32_t model, uint32_t waitMs,
+                         const std::function<bool()>& hold, Version& version) {
   const uint64_t deadline = MonotonicMs() + waitMs;
-  LinkState state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
+  DeviceWait wait;
+  wait.state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
   for (;;) {
-    if (state == kNoAdapterPort) {
-      if (OpenPort(link, path, model)) state = kDeviceSilent;
+    if (wait.state == kNoAdapterPort) {
+      if (OpenPort(link, path, model)) wait.state = kDeviceSilent;
+      else wait.lostAt = CommandStep::None;
     }
-    if (state != kNoAdapterPort) {
-      const ProbeResult r = ProbeDevice(link, model, state, false);
-      state = r.state;
+    if (wait.state != kNoAdapterPort) {
+      const ProbeResult r = ProbeDevice(link, model, wait.state, false);
+      wait.state = r.state;
+      wait.lostAt = r.lostAt;
       if (r.versionRead) version = r.version;
-      if (state == kDeviceReady) return state;
+      if (wait.state == kDeviceReady) return wait;
     }
-    if (hold() || MonotonicMs() >= deadline) return state;
+    if (hold() || MonotonicMs() >= deadline) return wait;
     SleepMs(protocol::kMonitorPeriodMs);
   }
 }
@@ -122,13 +133,27 @@ bool OpenOrAwait(SerialLink& link, const std::string& path, int32_t model, uint3
   return true;
 }
 
-const char* StateText(LinkState state) {
-  switch (state) {
-    case kNoAdapterPort: return "link state 0: the adapter's port is not open";
+// The link state in words; in state 0, what became of the port that had
+// opened.
+std::string StateText(const DeviceWait& wait, const std::string& path, int32_t model) {
+  switch (wait.state) {
+    case kNoAdapterPort: break;
     case kDeviceSilent: return "link state 1: the adapter's port is open, the device does not answer";
     case kDeviceReady: return "link state 2: the device answers";
   }
-  return "";
+  const std::string opened = "link state 0: " + path + " opened, but ";
+  switch (wait.lostAt) {
+    case CommandStep::Write:
+      return opened + "a byte written to it did not leave within " +
+             std::to_string(WriteTimeLimitMs(1, protocol::BaudRate(model))) +
+             " ms (is this the adapter's port?)";
+    case CommandStep::Echo:
+      return opened + "the byte written to it did not come back as the adapter's echo "
+                      "(is this the adapter's port?)";
+    case CommandStep::Purge: return opened + "discarding its buffers failed";
+    case CommandStep::None: break;
+  }
+  return "link state 0: " + path + " was lost and cannot be opened again";
 }
 
 // The program's message for a device that was not reached.
@@ -193,17 +218,16 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
     if (!OpenOrAwait(link, path, model, waitMs, report, ended)) return ended;
     if (link.hPort != kInvalidPort) report.Step("waiting", "Probing the device");
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, control.hold, version);
+    const DeviceWait wait = WaitForDevice(link, path, model, waitMs, control.hold, version);
     link.ClosePort();
-    if (state == kDeviceReady) {
+    if (wait.state == kDeviceReady) {
       report.SetVersion(model, version);
-      return report.End(Outcome::Success, StateText(state));
+      return report.End(Outcome::Success, StateText(wait, path, model));
     }
     if (control.hold()) return report.End(Outcome::Interrupted, "Interrupted while probing the device");
-    if (state == kNoAdapterPort) return CannotOpen(report, path);
+    if (wait.state == kNoAdapterPort && wait.lostAt == CommandStep::None) return CannotOpen(report, path);
     return report.End(Outcome::NoDevice,
-                      ConnectionMessage(state) +
-                          " " + StateText(state));
+                      ConnectionMessage(wait.state) + " " + StateText(wait, path, model));
   };
 }
 
@@ -221,16 +245,17 @@ PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs) {
       report.Step("waiting", "Waiting up to " + std::to_string(waitMs / 1000u) + " s for the device");
     }
     Version version{};
-    const LinkState state = WaitForDevice(link, path, model, waitMs, control.hold, version);
-    if (state != kDeviceReady) {
+    const DeviceWait wait = WaitForDevice(link, path, model, waitMs, control.hold, version);
+    if (wait.state != kDeviceReady) {
       link.ClosePort();
       if (control.hold()) {
         return report.End(Outcome::Interrupted, "Interrupted while waiting for the device; nothing was sent");
       }
-      if (state == kNoAdapterPort) return CannotOpen(report, path);
-      return report.End(Outcome::NoDevice,
-                        ConnectionMessage(state) +
-                            " No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).");
+      if (wait.state == kNoAdapterPort && wait.lostAt == CommandStep::None) return CannotOpen(report, path);
+      std::string message = ConnectionMessage(wait.state) + " ";
+      if (wait.state == kNoAdapterPort) message += StateText(wait, path, model) + ". ";
+      message += "No answer within " + std::to_string(waitMs / 1000u) + " s (--wait).";
+      return report.End(Outcome::NoDevice, message);
     }
     report.SetVersion(model, version);
     if (control.hold()) {

@@ -32,7 +32,9 @@ void ParseUsbPart(const std::string& path, ListedPort& port) {
 }  // namespace
 
 std::string PortDevicePath(const std::string& name) {
-  if (name.find('/') != std::string::npos) return name;
+  // A path from the root or from here ("./ttyX") as given; any other name
+  // is below /dev/, also one in a subfolder ("pts/3").
+  if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
   return "/dev/" + name;
 }
 

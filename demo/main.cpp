@@ -6,21 +6,18 @@
 // files named bad-crc show a failed transfer.
 //
 // Unlike the program, the demo prints where its adapter is and starts in the
-// samples folder, so that the file dialog opens there: "samples" beside its
-// own file (the build tree links it to the source's), else where the
-// installation put them, found from its own file's place so that an
-// installed demo never looks into the folder it was built in.
+// samples folder (sim/SampleFiles.h), so that the file dialog opens there.
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 
 #include "app/Startup.h"
 #include "serial/PortList.h"
 #include "sim/DemoDevice.h"
+#include "sim/SampleFiles.h"
 #include "sim/SimulatedLine.h"
 #include "sim/SimulatedPortPlatform.h"
 
@@ -33,17 +30,6 @@ const quorvel::ProgramInfo kDemo{
     "file; the bad-crc files show a failed transfer.",
     nullptr};
 
-// The samples folder for a demo whose file is `programPath`; empty if none.
-std::string FindSamples(const std::string& programPath) {
-  const std::filesystem::path dir = std::filesystem::path(programPath).parent_path();
-  for (const char* relative : {"samples", QUORVEL_DEMO_SAMPLES_FROM_PROGRAM}) {
-    const std::filesystem::path candidate = (dir / relative).lexically_normal();
-    std::error_code ec;
-    if (std::filesystem::is_directory(candidate, ec)) return candidate.string();
-  }
-  return {};
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -55,7 +41,7 @@ int main(int argc, char* argv[]) {
 
     Environment environment = Environment::System();
     environment.portPlatform = &ports;
-    const std::string samples = FindSamples(environment.programPath);
+    const std::string samples = sim::FindSamples(environment.programPath);
 
     const auto announce = [&] {
       std::printf("Simulated adapter on %s: select BRENIX or OLMAR I, then press Update.\n",

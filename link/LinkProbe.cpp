@@ -62,7 +62,9 @@ ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool r
   const ProbeValues& v = model == kModel1 ? kProbe1 : kProbe2;
   if (!link.SendCommand(v.command)) {
     link.ClosePort();
-    return Result(ProbeOutcome::PortLost, kNoAdapterPort);
+    ProbeResult lost = Result(ProbeOutcome::PortLost, kNoAdapterPort);
+    lost.lostAt = link.commandFailed;
+    return lost;
   }
   if (!link.ReadBytes(v.answerLength, link.rxBuf, v.answerWaitMs) ||
       (link.rxBuf[0] != v.accepted && link.rxBuf[0] != v.acceptedAlt)) {

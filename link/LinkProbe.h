@@ -15,10 +15,10 @@
 #include <cstdint>
 
 #include "link/Protocol.h"
+#include "serial/SerialLink.h"
 
 namespace quorvel {
 
-struct SerialLink;
 class PortPlatform;
 
 // The state of the link, as the lamps show it. The values are those the
@@ -52,6 +52,8 @@ struct ProbeResult {
   ProbeOutcome outcome = ProbeOutcome::NoModel;
   // The link state after the step.
   LinkState state = kNoAdapterPort;
+  // PortLost: the step of the probe command that failed.
+  CommandStep lostAt = CommandStep::None;
   // True when `version` holds a version reply read in this step.
   bool versionRead = false;
   std::array<uint8_t, protocol::kVersionReplyLen> version{};

@@ -64,10 +64,15 @@ bool SerialLink::ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs) {
 }
 
 bool SerialLink::SendCommand(uint8_t commandByte) {
-  if (!PurgePort()) return false;
-  if (!WriteBytes(1, &commandByte)) return false;
-  if (skipEcho != 0) return true;
-  return ReadBytes(1, rxBuf, kCommandEchoWaitMs);
+  const auto failed = [this](CommandStep step) {
+    commandFailed = step;
+    return false;
+  };
+  if (!PurgePort()) return failed(CommandStep::Purge);
+  if (!WriteBytes(1, &commandByte)) return failed(CommandStep::Write);
+  if (skipEcho == 0 && !ReadBytes(1, rxBuf, kCommandEchoWaitMs)) return failed(CommandStep::Echo);
+  commandFailed = CommandStep::None;
+  return true;
 }
 
 bool SerialLink::PurgePort() {

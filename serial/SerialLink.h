@@ -21,6 +21,14 @@ constexpr uint32_t kWriteMarginMs = 2000;
 // The longest a write of `count` bytes at `baudRate` may take.
 uint32_t WriteTimeLimitMs(size_t count, uint32_t baudRate);
 
+// The step of a command exchange (SendCommand) that failed.
+enum class CommandStep : uint8_t {
+  None,   // nothing failed
+  Purge,  // discarding the port's buffers
+  Write,  // the byte did not leave within WriteTimeLimitMs
+  Echo,   // its echo did not come back
+};
+
 struct SerialLink {
   // The open port, or kInvalidPort while the channel is closed.
   PortHandle hPort = kInvalidPort;
@@ -68,8 +76,11 @@ struct SerialLink {
   // buffer[0] unchanged.
   bool ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs);
   // Purges, sends one byte and reads its echo (not compared) into rxBuf[0]
-  // within 500 ms.
+  // within 500 ms; a failure leaves its step in commandFailed.
   bool SendCommand(uint8_t commandByte);
+  // The step at which the latest SendCommand failed; None after one that
+  // went through.
+  CommandStep commandFailed = CommandStep::None;
   // Discards everything pending in both directions.
   bool PurgePort();
   // Discards what has arrived and not been read; nothing sent is touched.

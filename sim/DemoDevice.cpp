@@ -18,6 +18,9 @@ constexpr std::array<uint8_t, 7> kFactoryVersion2 = {0x00, 0x00, 0xC1, 0x05, 0x0
 
 constexpr size_t kHeaderSize = 2;
 constexpr size_t kCheckSize = 2;
+// What the first record carries before the rest: the version reply and the
+// image's record count.
+constexpr size_t kCarriedSize = 7 + 2;
 
 }  // namespace
 
@@ -114,28 +117,33 @@ Answer DemoDevice::Verdict(int32_t model, const SimulatedDevice::Record& record)
   const bool passes = RecordCheckPasses(record);
   if (!state.anyRecord) {
     state.anyRecord = true;
-    if (passes && record.size() >= kHeaderSize + 7 + kCheckSize) {
+    if (passes && record.size() >= kHeaderSize + kCarriedSize + kCheckSize) {
       std::array<uint8_t, 7> version{};
       std::copy_n(record.begin() + kHeaderSize, version.size(), version.begin());
       state.carried = version;
+      const size_t count = kHeaderSize + version.size();
+      state.carriedCount = (static_cast<size_t>(record[count]) << 8) | record[count + 1];
     }
   }
-  if (!passes) state.allPassed = false;
+  if (passes) ++state.passed;
+  else state.allPassed = false;
   return passes ? Answer::Accept() : Answer::CrcError();
 }
 
 void DemoDevice::ClearUpdate(int32_t model) {
   ModelState& state = StateOf(model);
   state.carried.reset();
+  state.carriedCount = 0;
   state.anyRecord = false;
   state.allPassed = true;
+  state.passed = 0;
 }
 
 // The probe after an update: the firmware just sent takes over when all of
-// it arrived intact.
+// it arrived intact, every record the image holds.
 void DemoDevice::UpdateEnded(int32_t model) {
   ModelState& state = StateOf(model);
-  if (state.anyRecord && state.allPassed && state.carried) {
+  if (state.anyRecord && state.allPassed && state.carried && state.passed == state.carriedCount) {
     state.version = *state.carried;
     DeviceOf(model).SetVersion(state.version);
   }

@@ -21,11 +21,13 @@
 // error); any other record 0x11. tools/make_samples.py writes the same check.
 //
 // Firmware version. When the body of the first record of an update holds at
-// least seven bytes before its check value, those seven bytes are the version
-// reply of the firmware being sent. Once the update has ended (the model's
-// next probe arrives) with every record of it accepted, the device answers
-// version queries with them: after an update the window shows the new
-// version. An update left for the other model installs nothing.
+// least nine bytes before its check value, its first seven bytes are the
+// version reply of the firmware being sent and the next two the number of
+// records of the whole image, high byte first. Once the update has ended (the
+// model's next probe arrives) with that many records accepted and none
+// refused, the device answers version queries with the new version: after an
+// update the window shows it. An update that stopped early (interrupted,
+// adapter pulled) or was left for the other model installs nothing.
 //
 // Threading: as SimulatedDevice; every public method may be called from any
 // thread.
@@ -74,11 +76,14 @@ class DemoDevice {
  private:
   struct ModelState {
     std::array<uint8_t, 7> version{};
-    // Within an update: the version its first record carries, whether a
-    // record has come, and whether every record so far passed.
+    // Within an update: the version and the record count its first record
+    // carries, whether a record has come, whether every record so far
+    // passed, and how many did.
     std::optional<std::array<uint8_t, 7>> carried;
+    size_t carriedCount = 0;
     bool anyRecord = false;
     bool allPassed = true;
+    size_t passed = 0;
   };
 
   void OnByte(uint8_t byte);

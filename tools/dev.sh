@@ -4,7 +4,8 @@
 #   tools/dev.sh run    install what the program and the demo need, build
 #                       just those two (no tests), and start the demo
 #   tools/dev.sh test   build twice (normal, and with AddressSanitizer and
-#                       UndefinedBehaviorSanitizer) and run the whole test
+#                       UndefinedBehaviorSanitizer; warnings are errors in
+#                       both) and run the whole test
 #                       suite in both, then the static analysis, short
 #                       fuzz runs, and the Windows program cross-built with
 #                       its tests under Wine (tools/windows.sh)
@@ -58,11 +59,14 @@ case "${1:-}" in
     install_missing "${test_packages[@]}"
     echo "== normal build"
     # The tests, also in a build directory the run command made without them.
-    if [ -f build/build.ninja ]; then cmake -S . -B build -DQUORVEL_BUILD_TESTS=ON >/dev/null; fi
-    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    # Both builds treat warnings as errors, also in build directories made
+    # before.
+    if [ -f build/build.ninja ]; then cmake -S . -B build -DQUORVEL_BUILD_TESTS=ON -DQUORVEL_WERROR=ON >/dev/null; fi
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_WERROR=ON
     run_tests build
     echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
-    build build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+    if [ -f build-asan/build.ninja ]; then cmake -S . -B build-asan -DQUORVEL_WERROR=ON >/dev/null; fi
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_WERROR=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       run_tests build-asan

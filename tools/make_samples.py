@@ -22,8 +22,9 @@ them, length header included, high byte first. The device answers 0x12 (CRC
 error) to a record whose check does not match, 0x11 to any other.
 
 Version: the first seven body bytes of the first record are the version
-reply the firmware gives once installed; the demo device answers with them
-after an update in which every record passed its check.
+reply the firmware gives once installed, the next two the number of records
+in the file, high byte first; the demo device answers with the version after
+an update in which that many records passed their check, and none failed.
 
 Files:
     olmar-demo.pkc     "OLMAR I": 16 records of 255 bytes, version P1.06.00;
@@ -46,6 +47,7 @@ import sys
 HEADER_SIZE = 2
 CHECK_SIZE = 2
 VERSION_SIZE = 7
+COUNT_SIZE = 2
 
 
 def crc16_ccitt_false(data):
@@ -83,11 +85,11 @@ def record(body_without_check, corrupt=False):
 
 def image(seed, records, record_size, version, bad_record=None):
     """`records` records of `record_size` bytes each (header and check
-    included); the first body starts with the 7 version bytes. `bad_record`
-    (0-based) gets a wrong check."""
+    included); the first body starts with the 7 version bytes and the record
+    count. `bad_record` (0-based) gets a wrong check."""
     body_size = record_size - HEADER_SIZE - CHECK_SIZE
-    data = payload(seed, records * body_size - VERSION_SIZE)
-    data = bytes(version) + data
+    data = payload(seed, records * body_size - VERSION_SIZE - COUNT_SIZE)
+    data = bytes(version) + bytes([records >> 8, records & 0xFF]) + data
     out = bytearray()
     for i in range(records):
         out += record(data[i * body_size:(i + 1) * body_size], corrupt=(i == bad_record))

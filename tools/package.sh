@@ -22,11 +22,14 @@ install_missing "${program_packages[@]}" dpkg-dev file
 dir=build-package
 jobs="$(nproc 2>/dev/null || echo 2)"
 
+# Warnings are errors here too: a Release build's optimiser sees some that
+# the test command's builds do not.
 cmake -S . -B "$dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX=/usr \
   -DQUORVEL_BUILD_QT=ON \
-  -DQUORVEL_BUILD_TESTS=OFF
+  -DQUORVEL_BUILD_TESTS=OFF \
+  -DQUORVEL_WERROR=ON
 cmake --build "$dir" -j "$jobs"
 
 log="$dir/cpack.log"

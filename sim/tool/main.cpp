@@ -22,7 +22,9 @@
 
 #include "base/ClosedOutputs.h"
 #include "sim/DemoDevice.h"
+#include "sim/SampleFiles.h"
 #include "sim/SimulatedLine.h"
+#include "ui/Environment.h"
 
 namespace {
 
@@ -106,7 +108,11 @@ int main(int argc, char* argv[]) {
     std::printf("Simulated adapter on %s\n", path.c_str());
     ports += " --port " + path;
   }
-  std::printf("Try: quorvel-flash update --model olmar%s samples/olmar-demo.pkc\n", ports.c_str());
+  // A command that can be pasted as it is: the samples of this program's own
+  // installation (or build tree), by their absolute path.
+  const std::string samples = FindSamples(quorvel::Environment::System().programPath);
+  const std::string sample = samples.empty() ? "FILE.pkc" : samples + "/olmar-demo.pkc";
+  std::printf("Try: quorvel-flash update --model olmar%s %s\n", ports.c_str(), sample.c_str());
   std::printf("Serving until Ctrl+C.\n");
   std::fflush(stdout);
 

@@ -53,6 +53,8 @@ class Script {
     m_bytes.push_back(static_cast<uint8_t>(ms / 10));
     return Data(bytes);
   }
+  // The next purge (0x03) or write (0x05) fails, once the read before it ends.
+  Script& FailNext(uint8_t code) { return Code(code); }
   Script& Repeat(int times) {
     const Bytes once = m_bytes;
     for (int i = 1; i < times; ++i) m_bytes.insert(m_bytes.end(), once.begin(), once.end());
@@ -164,6 +166,33 @@ TEST_F(PartsTest, UnacceptedAnswersKeepStateOne) {
     }
     EXPECT_NE(link.hPort, kInvalidPort);
     EXPECT_EQ(WritesOf(protocol::kVersionQuery), 0u);
+  }
+}
+
+// A probe that cannot get its command through loses the port and says at
+// which step, so that a port that opened but takes no bytes is told apart.
+TEST_F(PartsTest, LostPortTellsTheFailedStep) {
+  const struct {
+    const char* what;
+    Script after;  // the first probe's bytes and what the second meets
+    CommandStep step;
+  } cases[] = {
+      {"purge fails", Script().Data({0xD4, 0xD6, 0x00}).FailNext(0x03), CommandStep::Purge},
+      {"write does not leave", Script().Data({0xD4, 0xD6, 0x00}).FailNext(0x05), CommandStep::Write},
+      {"no echo", Script().Data({0xD4, 0xD6, 0x00}), CommandStep::Echo},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    link.ClosePort();
+    script = c.after;
+    script.Start();
+    OpenAdapter(kModel2);
+    EXPECT_EQ(StepLink(link, ports, kModel2, kDeviceReady, false).lostAt, CommandStep::None);
+    const ProbeResult lost = StepLink(link, ports, kModel2, kDeviceReady, false);
+    EXPECT_EQ(lost.outcome, ProbeOutcome::PortLost);
+    EXPECT_EQ(lost.state, kNoAdapterPort);
+    EXPECT_EQ(lost.lostAt, c.step);
+    EXPECT_EQ(link.hPort, kInvalidPort);
   }
 }
 

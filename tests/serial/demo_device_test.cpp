@@ -146,29 +146,36 @@ TEST_F(DemoOnPty, AnswersAsTheModelWhoseProbeItHeardLast) {
 }
 
 // Each model: an update whose records all pass installs the version its first
-// record carries; one with a failed record keeps the old version.
-TEST_F(DemoOnPty, InstallsTheCarriedVersionOnlyWhenEveryRecordPassed) {
+// record carries; one with a failed record, or stopped before the last of
+// the records the first one counts, keeps the old version.
+TEST_F(DemoOnPty, InstallsTheCarriedVersionOnlyWhenTheWholeImagePassed) {
   const Version carried = {0x00, 0x00, 0xC2, 0x03, 0x00, 0x0E, 0x00};
   struct Case {
     int32_t model;
     int badRecord;  // -1: none
+    int sent;       // records sent of the image's 3
   };
-  for (const Case c : {Case{p::kModel1, 2}, Case{p::kModel1, -1}, Case{p::kModel2, 0},
-                       Case{p::kModel2, -1}}) {
+  for (const Case c : {Case{p::kModel1, 2, 3}, Case{p::kModel1, -1, 3}, Case{p::kModel2, 0, 3},
+                       Case{p::kModel2, -1, 3}, Case{p::kModel1, -1, 2}, Case{p::kModel2, -1, 1}}) {
     const Version before = device.Version(c.model);
     ASSERT_FALSE(Probe(c.model).empty());
     Handshake(c.model);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < c.sent; ++i) {
       Bytes body(20, static_cast<uint8_t>(0x40 + i));
-      if (i == 0) std::copy(carried.begin(), carried.end(), body.begin());
+      if (i == 0) {
+        std::copy(carried.begin(), carried.end(), body.begin());
+        body[7] = 0x00;  // the image's record count, high byte first
+        body[8] = 0x03;
+      }
       const bool bad = i == c.badRecord;
       EXPECT_EQ(SendRecord(CheckedRecord(body, bad)), bad ? p::kRecordCrcError : p::kRecordAccepted)
           << c.model << " record " << i;
       if (bad) break;
     }
     EXPECT_FALSE(Probe(c.model).empty()) << "the probe ends the update";
-    const Version expected = c.badRecord < 0 ? carried : before;
-    EXPECT_EQ(VersionReply(), Bytes(expected.begin(), expected.end())) << c.model << " " << c.badRecord;
+    const Version expected = c.badRecord < 0 && c.sent == 3 ? carried : before;
+    EXPECT_EQ(VersionReply(), Bytes(expected.begin(), expected.end()))
+        << c.model << " " << c.badRecord << " " << c.sent;
     EXPECT_EQ(device.Version(c.model), expected);
   }
 }
