@@ -364,8 +364,7 @@ uint64_t LongestJobMs(int32_t model) {
 test::FakePortPlatform& Platform() {
   static test::FakePortPlatform platform = [] {
     test::FakePortPlatform p;
-    p.interfaces.push_back(
-        test::FakeInterface{u"x#vid_10c4&pid_ea60", Text(u"Bridge (COM:ttyFUZZ)")});
+    p.ports.push_back(test::UsbPort(u"ttyFUZZ"));
     return p;
   }();
   return platform;

@@ -89,14 +89,15 @@ TEST(WindowsEnvironment, LanguageFileLiesBesideTheProgram) {
   EXPECT_EQ(env.deviceDir, "\\\\.\\");
 }
 
-TEST(WindowsPortList, TheMachinesListTakesTheDeviceInterfaceMethod) {
-  OsVersion version;
-  ASSERT_EQ(SystemPortPlatform().QueryVersion(version), kStatusOk);
-  EXPECT_GE(version.major, 5u);
-  EXPECT_EQ(version.platformId, kPlatformWin32Nt);
+TEST(WindowsPortList, TheMachinesDeviceInterfacesAreListed) {
   std::vector<SSerInfo> ports;
-  EXPECT_NO_THROW(ListSerialPorts(ports, SystemPortPlatform()));
-  for (const SSerInfo& port : ports) EXPECT_FALSE(port.devicePath.empty());
+  const PortListError error = ListSerialPorts(ports, SystemPortPlatform());
+  EXPECT_FALSE(error.Failed()) << ToUtf8(error.message);
+  for (const SSerInfo& port : ports) {
+    EXPECT_FALSE(port.devicePath.empty());
+    EXPECT_EQ(port.name, CutComName(port.friendlyName));
+    EXPECT_LE(port.friendlyName.size(), 255u);
+  }
 }
 
 }  // namespace
