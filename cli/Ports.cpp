@@ -16,17 +16,15 @@ namespace {
 
 constexpr uint32_t kListPeriodMs = 500;  // as often as the window's discovery
 
-// "/sys/class/tty/ttyUSB0#usb#vid_10c4&pid_ea60#0001": the identifiers and
-// the serial number behind "#usb#".
-void ParseUsbPart(const std::string& path, ListedPort& port) {
-  const auto usb = path.find("#usb#vid_");
-  if (usb == std::string::npos) return;
-  const std::string rest = path.substr(usb + 9);  // "10c4&pid_ea60#0001"
-  const auto pid = rest.find("&pid_");
-  if (pid == std::string::npos) return;
-  const auto hash = rest.find('#', pid);
-  port.usbIds = rest.substr(0, pid) + ":" + rest.substr(pid + 5, hash - (pid + 5));
-  if (hash != std::string::npos) port.serial = rest.substr(hash + 1);
+// "10c4:ea60": four lower-case hex digits each.
+std::string UsbIds(const SSerInfo& info) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string ids;
+  for (const uint16_t id : {info.vendorId, info.productId}) {
+    if (!ids.empty()) ids += ':';
+    for (int shift = 12; shift >= 0; shift -= 4) ids += kDigits[(id >> shift) & 0xF];
+  }
+  return ids;
 }
 
 }  // namespace
@@ -40,26 +38,22 @@ std::string PortDevicePath(const std::string& name) {
 
 bool ListPorts(std::vector<ListedPort>& ports, std::string& error) {
   std::vector<SSerInfo> found;
-  try {
-    ListSerialPorts(found, SystemPortPlatform());
-  } catch (const PortListError& e) {
-    error = ToUtf8(e.Message());
+  if (const PortListError e = ListSerialPorts(found, SystemPortPlatform()); e.Failed()) {
+    error = ToUtf8(e.message);
     return false;
   }
   ports.clear();
   for (const SSerInfo& info : found) {
+    if (info.name.empty()) continue;
     ListedPort port;
-    // "COM:ttyUSB0", the name the serial channel opens below /dev/.
-    std::string name = ToUtf8(CutComName(info.friendlyName));
-    if (name.starts_with("COM:")) name.erase(0, 4);
-    if (name.empty()) continue;
-    port.ttyName = name;
-    port.devicePath = PortDevicePath(name);
-    const std::string friendly = ToUtf8(info.friendlyName);
-    const auto com = friendly.rfind(" (COM:");
-    port.product = com == std::string::npos ? friendly : friendly.substr(0, com);
-    ParseUsbPart(ToUtf8(info.devicePath), port);
-    port.adapter = IsAdapterPath(info.devicePath);
+    port.ttyName = ToUtf8(info.name);
+    port.devicePath = PortDevicePath(port.ttyName);
+    port.product = ToUtf8(info.description);
+    if (info.usb) {
+      port.usbIds = UsbIds(info);
+      port.serial = ToUtf8(info.serialNumber);
+    }
+    port.adapter = IsAdapter(info);
     ports.push_back(std::move(port));
   }
   return true;
@@ -86,10 +80,7 @@ std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::func
   const AnsweringAdapter answer = FindAnsweringAdapter(link, SystemPortPlatform(), model, waitMs, stop);
   link.ClosePort();
   if (!answer.found) return {};
-  // "COM:ttyUSB0", as the port list names it.
-  std::string name = ToUtf8(answer.portName);
-  if (name.starts_with("COM:")) name.erase(0, 4);
-  return PortDevicePath(name);
+  return PortDevicePath(ToUtf8(answer.portName));
 }
 
 std::string PortProblem(const std::string& devicePath) {

@@ -2,7 +2,6 @@
 
 #include "link/AdapterDiscovery.h"
 
-#include <string_view>
 #include <vector>
 
 #include "link/Protocol.h"
@@ -13,39 +12,28 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::u16string_view kAdapterIds[] = {u"vid_10c4&pid_ea60", u"vid_10c8&pid_ea61"};
+struct UsbIds {
+  uint16_t vendor;
+  uint16_t product;
+};
+constexpr UsbIds kAdapterIds[] = {{0x10c4, 0xea60}, {0x10c8, 0xea61}};
 
 }  // namespace
 
-// An adapter's identifiers stand inside the device path, never at its start.
-bool IsAdapterPath(const Text& devicePath) {
-  for (const auto id : kAdapterIds) {
-    const auto pos = devicePath.find(id);
-    if (pos != Text::npos && pos > 0) return true;
+bool IsAdapter(const SSerInfo& port) {
+  for (const UsbIds& ids : kAdapterIds) {
+    if (port.IsUsb(ids.vendor, ids.product)) return true;
   }
   return false;
-}
-
-// The port name is cut from the friendly name: from the first "COM" (or from
-// the start when there is none) up to the next ")"; no ")" gives no name.
-Text CutComName(const Text& friendlyName) {
-  auto start = friendlyName.find(u"COM");
-  if (start == Text::npos) start = 0;
-  const Text rest = friendlyName.substr(start);
-  const auto end = rest.find(u')');
-  if (end == Text::npos) return Text();
-  return rest.substr(0, end);
 }
 
 AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
                               const Text& adapter, ScanStart start) {
   AdapterSearch search;
-  try {
-    ListSerialPorts(link.ports, ports);
-  } catch (const PortListError& error) {
+  if (const PortListError error = ListSerialPorts(link.ports, ports); error.Failed()) {
     // The attempt ends quietly; the caller tries again later.
     search.listFailed = true;
-    search.listError = error.Message();
+    search.listError = error.message;
     return search;
   }
   // The adapters in list order, with their port names. The list is read by
@@ -53,7 +41,7 @@ AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t mod
   std::vector<Text> names;
   const size_t n = link.ports.size();
   for (size_t i = 0; i < n; ++i) {
-    if (IsAdapterPath(link.ports[i].devicePath)) names.push_back(CutComName(link.ports[i].friendlyName));
+    if (IsAdapter(link.ports[i])) names.push_back(link.ports[i].name);
   }
   search.adapters = names.size();
 

@@ -23,19 +23,17 @@ namespace quorvel {
 struct SerialLink;
 class PortPlatform;
 
-// True when a port's device path carries one of the adapters' identifiers
-// ("vid_10c4&pid_ea60", "vid_10c8&pid_ea61"), anywhere but at its start.
-bool IsAdapterPath(const Text& devicePath);
+struct SSerInfo;
 
-// The port name inside a friendly name: from the first "COM" (or the start
-// when there is none) up to, not including, the next ")"; empty without ")".
-Text CutComName(const Text& friendlyName);
+// True for the port of a USB device with the adapters' identifiers
+// (vendor 0x10c4, product 0xea60; vendor 0x10c8, product 0xea61).
+bool IsAdapter(const SSerInfo& port);
 
 // What one search for the adapter found.
 struct AdapterSearch {
   // A port was opened; link.hPort holds it.
   bool opened = false;
-  // The name the port was opened by (as cut from its friendly name).
+  // The name the port was opened by (its name in the port list).
   Text portName;
   // Adapter entries in the list, whether or not they could be opened.
   size_t adapters = 0;
@@ -64,8 +62,8 @@ enum class ScanStart {
 AdapterSearch OpenAdapterPort(SerialLink& link, PortPlatform& ports, int32_t model,
                               const Text& adapter = Text(), ScanStart start = ScanStart::AfterIt);
 
-// Opens the port the user named ("ttyUSB0", or "COM:ttyUSB0" as the port
-// list names it), looked up in link.deviceDir, at the baud rate of `model`.
+// Opens the port the user named ("ttyUSB0"), looked up in link.deviceDir,
+// at the baud rate of `model`.
 // False, with the link closed, when it cannot be opened.
 bool OpenNamedPort(SerialLink& link, const Text& portName, int32_t model);
 

@@ -53,7 +53,7 @@ struct AnsweringAdapter {
   // A device answered its probe and its version was read; the link is open
   // on its adapter, at the model's rate.
   bool found = false;
-  // The adapter's port name, as cut from its friendly name.
+  // The adapter's port name, as the port list names it.
   Text portName;
   // Adapter entries listed at the latest discovery.
   size_t adapters = 0;

@@ -1,7 +1,6 @@
 #include "serial/SerialLink.h"
 
 #include <cerrno>
-#include <string_view>
 
 namespace quorvel {
 namespace {
@@ -9,14 +8,11 @@ namespace {
 // How long a command's echo may take.
 constexpr uint32_t kCommandEchoWaitMs = 500;
 
-// Our port list names a port "COM:<tty name>"; any other name is the device
-// file's own name. Both are looked up in deviceDir. Empty names name nothing.
+// A port's name is its device file's name in deviceDir. Empty names name
+// nothing.
 std::string DevicePath(const std::string& deviceDir, const Text& portName) {
-  constexpr std::string_view kFriendlyPrefix = "COM:";
-  std::string name = ToUtf8(portName);
-  if (name.starts_with(kFriendlyPrefix)) name.erase(0, kFriendlyPrefix.size());
-  if (name.empty()) return {};
-  return deviceDir + name;
+  if (portName.empty()) return {};
+  return deviceDir + ToUtf8(portName);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 namespace quorvel {
 namespace {
 
-using test::FakeInterface;
 using test::FakePortPlatform;
+using test::UsbPort;
 using sim::SimulatedLine;
 
 // Two simulated adapters reachable under one device directory as ttyA and
@@ -35,15 +35,7 @@ class DiscoveryTest : public ::testing::Test {
     w->Click(IDC_MODEL2_RADIO);
   }
 
-  void List(std::vector<std::pair<Text, Text>> entries) {
-    ports.interfaces.clear();
-    for (auto& [path, friendly] : entries) {
-      FakeInterface i;
-      i.devicePath = path;
-      i.friendlyName = friendly;
-      ports.interfaces.push_back(i);
-    }
-  }
+  void List(std::vector<SSerInfo> entries) { ports.ports = std::move(entries); }
 
   static SimulatedLine::Options Named(const char* name) {
     SimulatedLine::Options options;
@@ -62,52 +54,35 @@ class DiscoveryTest : public ::testing::Test {
 };
 
 TEST_F(DiscoveryTest, WhatCountsAsAnAdapter) {
+  SSerInfo notUsb = UsbPort(u"ttyA");
+  notUsb.usb = false;
   const struct {
     const char* what;
-    const char16_t* path;
+    SSerInfo port;
     bool opens;
   } cases[] = {
-      {"first identifiers", u"x#usb#vid_10c4&pid_ea60#1", true},
-      {"second identifiers", u"/sys/class/tty/ttyA#vid_10c8&pid_ea61", true},
-      {"at position 0", u"vid_10c4&pid_ea60#1", false},
-      {"upper case", u"x#USB#VID_10C4&PID_EA60#1", false},
-      {"mixed pair", u"x#vid_10c4&pid_ea61", false},
-      {"no identifiers", u"/sys/class/tty/ttyS0", false},
+      {"first identifiers", UsbPort(u"ttyA"), true},
+      {"second identifiers", UsbPort(u"ttyA", 0x10c8, 0xea61), true},
+      {"mixed pair", UsbPort(u"ttyA", 0x10c4, 0xea61), false},
+      {"other identifiers", UsbPort(u"ttyA", 0x0403, 0x6001), false},
+      {"not on USB", notUsb, false},
+      {"no name", UsbPort(u""), false},
+      {"no such device", UsbPort(u"ttyZ"), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     dlg->SelectModel2();
-    List({{c.path, u"ttyA)"}});
+    List({c.port});
     w->Tick();
     EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
     EXPECT_EQ(dlg->m_link.hPort != kInvalidPort, c.opens);
   }
 }
 
-TEST_F(DiscoveryTest, ThePortNameIsCutFromTheFriendlyName) {
-  const struct {
-    const char16_t* friendly;
-    bool opens;
-  } cases[] = {
-      {u"Bridge (COM:ttyA)", true},  // our Linux scheme
-      {u"ttyA)", true},              // no "COM": from the start
-      {u"Bridge (COM:ttyA", false},  // no ")": empty name
-      {u"", false},
-      {u"Bridge (COM:ttyZ)", false},  // no such device
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.friendly));
-    dlg->SelectModel2();
-    List({{u"x#vid_10c4&pid_ea60", c.friendly}});
-    w->Tick();
-    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
-  }
-}
-
 TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
-  List({{u"/sys/class/tty/ttyS0", u"serial (COM:ttyS0)"},
-        {u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
-        {u"x#vid_10c8&pid_ea61", u"Bridge (COM:ttyB)"}});
+  SSerInfo uart;
+  uart.name = u"ttyS0";
+  List({uart, UsbPort(u"ttyA"), UsbPort(u"ttyB", 0x10c8, 0xea61)});
   // Another program holds the first adapter.
   SerialLink other;
   other.deviceDir = devices.Path().string() + "/";
@@ -122,7 +97,7 @@ TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
 }
 
 TEST_F(DiscoveryTest, AnAdapterReachedWhileAPortIsOpenOnlyResetsSkipEcho) {
-  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+  List({UsbPort(u"ttyA")});
   w->Tick();
   ASSERT_EQ(dlg->m_linkState, 1);
   const PortHandle open = dlg->m_link.hPort;
@@ -137,19 +112,19 @@ TEST_F(DiscoveryTest, AnAdapterReachedWhileAPortIsOpenOnlyResetsSkipEcho) {
 }
 
 TEST_F(DiscoveryTest, AnEnumerationErrorEndsTheAttemptQuietly) {
-  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
-  ports.setStatus = 5;  // the interface set cannot be opened
+  List({UsbPort(u"ttyA")});
+  ports.failure = u"Could not read /sys/class/tty: Permission denied";
   w->Tick();
   w->Tick();
   EXPECT_EQ(dlg->m_linkState, 0);
   EXPECT_TRUE(w->messageBoxes.empty());
-  ports.setStatus = 0;
+  ports.failure.clear();
   w->Tick();
   EXPECT_EQ(dlg->m_linkState, 1);
 }
 
 TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
-  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+  List({UsbPort(u"ttyA")});
   w->Click(IDC_MODEL1_RADIO);
   w->Tick();
   ASSERT_EQ(dlg->m_linkState, 1);
@@ -179,16 +154,15 @@ TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
     sim::SimulatedDevice device(lineB, protocol::kModel2);
     lineA.SetEcho(c.echoA);
     if (c.two) {
-      List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
-            {u"y#vid_10c4&pid_ea60", u"Bridge (COM:ttyB)"}});
+      List({UsbPort(u"ttyA"), UsbPort(u"ttyB")});
     } else {
-      List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
+      List({UsbPort(u"ttyA")});
     }
     w->Click(IDC_MODEL2_RADIO);
     lineA.ClearReceived();
     w->Tick();
     ASSERT_EQ(dlg->m_linkState, 1);
-    const int listings = ports.setsOpened;
+    const int listings = ports.listings;
     for (int i = 0; i < kSilentTicksBeforeNextAdapter - 2; ++i) w->Tick();
     EXPECT_NE(dlg->m_linkState, 2);
     EXPECT_EQ(device.ProbeCount(), 0u) << "moved on too early";
@@ -199,7 +173,7 @@ TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
       EXPECT_EQ(device.VersionQueryCount(), 1u);
     } else {
       EXPECT_EQ(dlg->m_linkState, 1);
-      EXPECT_EQ(ports.setsOpened, listings);
+      EXPECT_EQ(ports.listings, listings);
       EXPECT_EQ(lineA.Received(),
                 std::vector<uint8_t>(kSilentTicksBeforeNextAdapter, protocol::kProbeModel2));
     }
@@ -211,14 +185,13 @@ TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
 TEST_F(DiscoveryTest, TheFirstAdapterWhoseDeviceAnswersIsFound) {
   sim::SimulatedDevice device(lineB, protocol::kModel2);
   lineA.SetEcho(false);
-  List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"},
-        {u"y#vid_10c4&pid_ea60", u"Bridge (COM:ttyB)"}});
+  List({UsbPort(u"ttyA"), UsbPort(u"ttyB")});
   SerialLink link;
   link.deviceDir = devices.Path().string() + "/";
   const AnsweringAdapter found =
       FindAnsweringAdapter(link, ports, protocol::kModel2, 0, [] { return false; });
   EXPECT_TRUE(found.found);
-  EXPECT_EQ(ToUtf8(found.portName), "COM:ttyB");
+  EXPECT_EQ(ToUtf8(found.portName), "ttyB");
   EXPECT_EQ(found.adapters, 2u);
   EXPECT_NE(link.hPort, kInvalidPort);
   EXPECT_EQ(device.VersionQueryCount(), 1u);

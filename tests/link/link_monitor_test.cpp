@@ -91,7 +91,7 @@ TEST(LinkMonitor, AHeldAdapterIsToldOnceThenTheLinkComesUp) {
   EXPECT_EQ(reported.size(), 1u);
   const std::vector<std::string> expected = {
       "model OLMAR I selected, 19200 baud", "port not opened: " + hint,
-      "port COM:ttySIM0 opened at 19200 baud", "link state 0 -> 1: adapter found, device silent",
+      "port ttySIM0 opened at 19200 baud", "link state 0 -> 1: adapter found, device silent",
       "link state 1 -> 2: device ready, version P1.05.12"};
   EXPECT_EQ(traced, expected);
 }

@@ -25,24 +25,5 @@ TEST(VersionText, FormatsBytesTwoThreeAndFiveByModel) {
   }
 }
 
-TEST(ComNameCut, TakesFromTheFirstComToTheNextParenthesis) {
-  const struct {
-    const char16_t* friendly;
-    const char16_t* name;
-  } cases[] = {
-      {u"Serial Adapter (COM7)", u"COM7"},
-      {u"Adapter (COM12)", u"COM12"},
-      {u"COM3", u""},                       // no ")"
-      {u"", u""},
-      {u"No port here)", u"No port here"},  // no "COM": from the start
-      {u"Bridge (COM:ttyUSB0)", u"COM:ttyUSB0"},
-      {u"A (COM1) B (COM2)", u"COM1"},
-      {u"com4 (COM5)", u"COM5"},            // case-sensitive
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CutComName(c.friendly), c.name) << ToUtf8(c.friendly);
-  }
-}
-
 }  // namespace
 }  // namespace quorvel

@@ -92,8 +92,7 @@ class PartsTest : public testing::Test {
   }
 
   PartsTest() {
-    ports.interfaces.push_back(
-        test::FakeInterface{u"x#vid_10c4&pid_ea60", Text(u"Bridge (COM:ttyMEM)")});
+    ports.ports.push_back(test::UsbPort(u"ttyMEM"));
     link.deviceDir = "/memory/";
   }
   ~PartsTest() override { link.ClosePort(); }

@@ -1,7 +1,6 @@
 // ListSerialPorts over the sysfs platform, on fake sysfs trees laid out as
-// the kernel lays them out: which ttys are serial ports, the device paths
-// adapter discovery searches and the friendly names it cuts the port name
-// from, and one way from a fake adapter to an opened port.
+// the kernel lays them out: which ttys are serial ports, what each port's
+// record holds, and one way from a fake adapter to an opened port.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -30,7 +29,7 @@ using test::UsbSerialOptions;
 std::vector<SSerInfo> List(const std::string& root) {
   const auto platform = MakeSysfsPortPlatform(root);
   std::vector<SSerInfo> ports;
-  ListSerialPorts(ports, *platform);
+  EXPECT_FALSE(ListSerialPorts(ports, *platform).Failed());
   return ports;
 }
 
@@ -55,15 +54,18 @@ TEST(SysfsPorts, VirtualTerminalsAndPtysAreNoSerialPorts) {
 TEST(SysfsPorts, OneAdapter) {
   FakeSysfs sysfs;
   sysfs.AddVirtual("tty0");
-  sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", "USB to UART Bridge", "0001", Made("Acme"));
+  sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", "USB to UART Bridge", "0001",
+                     Made("Acme", "cp210x", false, "1-4"));
   const auto ports = List(sysfs);
   ASSERT_EQ(ports.size(), 1u);
-  EXPECT_EQ(Utf8(ports[0].devicePath), "/sys/class/tty/ttyUSB0#usb#vid_10c4&pid_ea60#0001");
-  const auto pos = ports[0].devicePath.find(u"vid_10c4&pid_ea60");
-  ASSERT_NE(pos, Text::npos);
-  EXPECT_GT(pos, 0u);
-  EXPECT_EQ(ports[0].friendlyName, u"USB to UART Bridge (COM:ttyUSB0)");
-  EXPECT_EQ(CutComName(ports[0].friendlyName), u"COM:ttyUSB0");
+  EXPECT_EQ(ports[0].name, u"ttyUSB0");
+  EXPECT_EQ(ports[0].devicePath, u"/sys/class/tty/ttyUSB0");
+  EXPECT_EQ(ports[0].description, u"USB to UART Bridge");
+  EXPECT_EQ(ports[0].friendlyName, u"USB to UART Bridge (ttyUSB0)");
+  EXPECT_TRUE(ports[0].IsUsb(0x10c4, 0xea60));
+  EXPECT_EQ(ports[0].serialNumber, u"0001");
+  EXPECT_EQ(ports[0].location, u"1-4");
+  EXPECT_TRUE(IsAdapter(ports[0]));
 }
 
 // A machine with something of each kind, listed in name order with runs of
@@ -84,43 +86,56 @@ TEST(SysfsPorts, MixedMachine) {
   sysfs.AddUsbSerial("ttyACM0", "1209", "0042", "Sensor Board", "8573",
                      Made(std::nullopt, "cdc_acm", true));
 
-  const std::string cls = "/sys/class/tty/";
   const struct {
-    std::string path, friendly;
+    std::string name, friendly;
+    bool usb;
+    uint16_t vid, pid;
+    std::string serial;
   } expected[] = {
-      {cls + "ttyACM0#usb#vid_1209&pid_0042#8573", "Sensor Board (COM:ttyACM0)"},
-      {cls + "ttyS0", "serial8250 (COM:ttyS0)"},
-      {cls + "ttyS3", "serial8250 (COM:ttyS3)"},
-      {cls + "ttyS4", "serial (COM:ttyS4)"},
-      {cls + "ttyUSB0#usb#vid_10c4&pid_ea60#0001", "Bridge One (COM:ttyUSB0)"},
-      {cls + "ttyUSB2#usb#vid_10c8&pid_ea61#", "Bridge Two (COM:ttyUSB2)"},
-      {cls + "ttyUSB10#usb#vid_0403&pid_6001#A12345",
-       "Acme USB serial (COM:ttyUSB10)"},
+      {"ttyACM0", "Sensor Board (ttyACM0)", true, 0x1209, 0x0042, "8573"},
+      {"ttyS0", "serial8250 (ttyS0)", false, 0, 0, ""},
+      {"ttyS3", "serial8250 (ttyS3)", false, 0, 0, ""},
+      {"ttyS4", "serial (ttyS4)", false, 0, 0, ""},
+      {"ttyUSB0", "Bridge One (ttyUSB0)", true, 0x10c4, 0xea60, "0001"},
+      {"ttyUSB2", "Bridge Two (ttyUSB2)", true, 0x10c8, 0xea61, ""},
+      {"ttyUSB10", "Acme USB serial (ttyUSB10)", true, 0x0403, 0x6001, "A12345"},
   };
   const auto ports = List(sysfs);
   ASSERT_EQ(ports.size(), std::size(expected));
   for (size_t i = 0; i < ports.size(); ++i) {
-    EXPECT_EQ(Utf8(ports[i].devicePath), expected[i].path);
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(Utf8(ports[i].name), expected[i].name);
+    EXPECT_EQ(Utf8(ports[i].devicePath), "/sys/class/tty/" + expected[i].name);
     EXPECT_EQ(Utf8(ports[i].friendlyName), expected[i].friendly);
+    EXPECT_EQ(ports[i].usb, expected[i].usb);
+    EXPECT_EQ(ports[i].vendorId, expected[i].vid);
+    EXPECT_EQ(ports[i].productId, expected[i].pid);
+    EXPECT_EQ(Utf8(ports[i].serialNumber), expected[i].serial);
+    EXPECT_EQ(ports[i].location.empty(), !expected[i].usb);
   }
 }
 
-TEST(SysfsPorts, IdentifiersAreFourLowerCaseHexDigits) {
+// Identifiers are hex numbers of up to four digits in either case; anything
+// else leaves the port out, as discovery could not tell what it is.
+TEST(SysfsPorts, IdentifiersAreHexNumbers) {
   const struct {
-    const char *vid, *pid, *inPath;
+    const char *vid, *pid;
+    bool listed;
+    uint16_t vendor, product;
   } cases[] = {
-      {"10c4", "ea60", "#usb#vid_10c4&pid_ea60#"},
-      {"10C8", "EA61", "#usb#vid_10c8&pid_ea61#"},
-      {"4b3", "1", "#usb#vid_04b3&pid_0001#"},
+      {"10c4", "ea60", true, 0x10c4, 0xea60}, {"10C8", "EA61", true, 0x10c8, 0xea61},
+      {"4b3", "1", true, 0x04b3, 0x0001},     {"10c4x", "ea60", false, 0, 0},
+      {"10c4", "", false, 0, 0},              {"zz", "ea60", false, 0, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.vid);
+    SCOPED_TRACE(std::string(c.vid) + ":" + c.pid);
     FakeSysfs sysfs;
     sysfs.AddUsbSerial("ttyUSB0", c.vid, c.pid, "Bridge", std::nullopt);
     const auto ports = List(sysfs);
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_NE(Utf8(ports[0].devicePath).find(c.inPath), std::string::npos)
-        << Utf8(ports[0].devicePath);
+    ASSERT_EQ(ports.size(), c.listed ? 1u : 0u);
+    if (c.listed) {
+      EXPECT_TRUE(ports[0].IsUsb(c.vendor, c.product));
+    }
   }
 }
 
@@ -132,55 +147,35 @@ TEST(SysfsPorts, AdapterBehindHubs) {
                      Made(std::nullopt, "cp210x", false, "1-1.4.2"));
   const auto ports = List(sysfs);
   ASSERT_EQ(ports.size(), 1u);
-  EXPECT_EQ(Utf8(ports[0].devicePath),
-            "/sys/class/tty/ttyUSB0#usb#vid_10c4&pid_ea60#7");
+  EXPECT_TRUE(ports[0].IsUsb(0x10c4, 0xea60));
+  EXPECT_EQ(ports[0].serialNumber, u"7");
+  EXPECT_EQ(ports[0].location, u"1-1.4.2");
 }
 
 TEST(SysfsPorts, DescriptionFallsBackFromProductToMakerToDriver) {
   const struct {
     std::optional<std::string> product, manufacturer;
     bool acm;
-    const char16_t* friendly;
+    const char16_t* description;
   } cases[] = {
-      {"Bridge", "Acme", false, u"Bridge (COM:ttyUSB0)"},
-      {std::nullopt, "Acme", false, u"Acme USB serial (COM:ttyUSB0)"},
-      {"", "Acme", false, u"Acme USB serial (COM:ttyUSB0)"},
-      {std::nullopt, std::nullopt, false, u"cp210x (COM:ttyUSB0)"},
-      {std::nullopt, std::nullopt, true, u"cdc_acm (COM:ttyUSB0)"},
-      {"Brücke ä", std::nullopt, false, u"Brücke ä (COM:ttyUSB0)"},
+      {"Bridge", "Acme", false, u"Bridge"},
+      {std::nullopt, "Acme", false, u"Acme USB serial"},
+      {"", "Acme", false, u"Acme USB serial"},
+      {std::nullopt, std::nullopt, false, u"cp210x"},
+      {std::nullopt, std::nullopt, true, u"cdc_acm"},
+      {"Brücke ä", std::nullopt, false, u"Brücke ä"},
+      {"Dual COM Bridge (rev. 2)", std::nullopt, false, u"Dual COM Bridge (rev. 2)"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Utf8(c.friendly));
+    SCOPED_TRACE(Utf8(c.description));
     FakeSysfs sysfs;
     sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", c.product, "1",
                        Made(c.manufacturer, c.acm ? "cdc_acm" : "cp210x", c.acm));
     const auto ports = List(sysfs);
     ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0].friendlyName, c.friendly);
-  }
-}
-
-// Discovery cuts from the first "COM" to the next ")": neither may come from
-// the product text.
-TEST(SysfsPorts, ProductTextCannotDisturbTheCut) {
-  const struct {
-    const char* product;
-    const char16_t* friendly;
-  } cases[] = {
-      {"Dual COM Bridge (rev. 2)", u"Dual Com Bridge (rev. 2] (COM:ttyUSB0)"},
-      {"COMCOM))", u"ComCom]] (COM:ttyUSB0)"},
-      {"Bridge)", u"Bridge] (COM:ttyUSB0)"},
-      {"COM", u"Com (COM:ttyUSB0)"},
-      {"CCOMOM", u"CComOM (COM:ttyUSB0)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.product);
-    FakeSysfs sysfs;
-    sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", c.product, "1");
-    const auto ports = List(sysfs);
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0].friendlyName, c.friendly);
-    EXPECT_EQ(CutComName(ports[0].friendlyName), u"COM:ttyUSB0");
+    EXPECT_EQ(ports[0].description, c.description);
+    EXPECT_EQ(ports[0].friendlyName, Text(c.description) + u" (ttyUSB0)");
+    EXPECT_EQ(ports[0].name, u"ttyUSB0");
   }
 }
 
@@ -209,7 +204,7 @@ TEST(SysfsPorts, PortWhoseTextsCannotBeReadIsLeftOut) {
     c.spoil(broken / c.file);
     const auto ports = List(sysfs);
     ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0].friendlyName, u"Bridge Two (COM:ttyUSB1)");
+    EXPECT_EQ(ports[0].name, u"ttyUSB1");
   }
 }
 
@@ -220,22 +215,21 @@ TEST(SysfsPorts, TwoCallsGiveTheSameListWithoutDuplicates) {
   const auto platform = MakeSysfsPortPlatform(sysfs.RootString());
   std::vector<SSerInfo> first;
   std::vector<SSerInfo> second;
-  ListSerialPorts(first, *platform);
-  ListSerialPorts(second, *platform);
-  ListSerialPorts(second, *platform);
+  ASSERT_FALSE(ListSerialPorts(first, *platform).Failed());
+  ASSERT_FALSE(ListSerialPorts(second, *platform).Failed());
+  ASSERT_FALSE(ListSerialPorts(second, *platform).Failed());
   ASSERT_EQ(first.size(), 2u);
   ASSERT_EQ(second.size(), 2u);
   for (size_t i = 0; i < first.size(); ++i) {
     EXPECT_EQ(first[i].devicePath, second[i].devicePath);
+    EXPECT_EQ(first[i].serialNumber, second[i].serialNumber);
     EXPECT_EQ(first[i].friendlyName, second[i].friendlyName);
   }
   EXPECT_NE(first[0].devicePath, first[1].devicePath);
 }
 
-// Device paths are held to 128 characters: a longer one ends the listing with
-// an error, keeping the ports before it.
-// Deep hub chains and long serial numbers are common on real machines; the
-// path is kept short enough that they never stop the enumeration.
+// Deep hub chains and long serial numbers are common on real machines; they
+// are listed whole.
 TEST(SysfsPorts, DeepHubsAndLongSerialNumbersStillList) {
   FakeSysfs sysfs;
   sysfs.AddUsbSerial("ttyACM0", "1209", "0042", "Sensor Board", "1",
@@ -243,18 +237,15 @@ TEST(SysfsPorts, DeepHubsAndLongSerialNumbersStillList) {
   sysfs.AddUsbSerial("ttyUSB0", "10c4", "ea60", "Bridge", std::string(126, '9'),
                      Made(std::nullopt, "cp210x", false, "1-1.4.2.3.1"));
   sysfs.AddUsbSerial("ttyUSB1", "10c4", "ea60", "Bridge", "1");
-  const auto platform = MakeSysfsPortPlatform(sysfs.RootString());
-  std::vector<SSerInfo> ports;
-  ASSERT_NO_THROW(ListSerialPorts(ports, *platform));
+  const auto ports = List(sysfs);
   ASSERT_EQ(ports.size(), 3u);
-  EXPECT_EQ(CutComName(ports[1].friendlyName), u"COM:ttyUSB0");
-  EXPECT_LE(ports[1].devicePath.size(), 128u);
-  EXPECT_EQ(ports[1].devicePath.substr(0, 45), u"/sys/class/tty/ttyUSB0#usb#vid_10c4&pid_ea60#");
+  EXPECT_EQ(ports[1].name, u"ttyUSB0");
+  EXPECT_EQ(ports[1].serialNumber, Text(126, u'9'));
+  EXPECT_EQ(ports[1].location, u"1-1.4.2.3.1");
 }
 
-// From the kernel's view of an adapter to an opened port: the list names it,
-// discovery's cut gives the name, and the serial channel opens the device file
-// it stands for (here a link to a pseudo-terminal).
+// From the kernel's view of an adapter to an opened port: the list names it
+// and the serial channel opens the device file the name stands for (here a link to a pseudo-terminal).
 TEST(SysfsPorts, FromSysfsToAnOpenedPort) {
   int master = -1;
   int slave = -1;
@@ -272,14 +263,13 @@ TEST(SysfsPorts, FromSysfsToAnOpenedPort) {
   const auto platform = MakeSysfsPortPlatform(sysfs.RootString());
   SerialLink link;
   link.deviceDir = devices.Path().string() + "/";
-  ListSerialPorts(link.ports, *platform);
+  ASSERT_FALSE(ListSerialPorts(link.ports, *platform).Failed());
   const SSerInfo* adapter = nullptr;
   for (const SSerInfo& port : link.ports) {
-    const auto pos = port.devicePath.find(u"vid_10c4&pid_ea60");
-    if (pos != Text::npos && pos > 0) adapter = &port;
+    if (IsAdapter(port)) adapter = &port;
   }
   ASSERT_NE(adapter, nullptr);
-  ASSERT_TRUE(link.OpenPort(CutComName(adapter->friendlyName), 19200));
+  ASSERT_TRUE(link.OpenPort(adapter->name, 19200));
 
   // The byte written arrives at the pseudo-terminal's other end.
   const uint8_t probe = 0xD4;

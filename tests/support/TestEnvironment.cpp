@@ -16,7 +16,7 @@ Environment TestEnvironment::Make(const std::string& dir, PortPlatform* ports) {
 }
 
 PortPlatform& NoPortsPlatform() {
-  // No device interfaces: no ports, on every platform.
+  // No ports, on every platform.
   static FakePortPlatform platform;
   return platform;
 }

@@ -249,9 +249,7 @@ class WindowTest : public testing::Test {
  protected:
   // The adapter on COM port `port`, listed as a USB-to-serial adapter is.
   void ListAdapter(const std::string& port) {
-    ports.interfaces.push_back(test::FakeInterface{
-        u"\\\\?\\usb#vid_10c4&pid_ea60#0001#{86e0d1e0-8089-11d0-9ce4-08003e301f73}",
-        u"USB to UART Bridge (" + FromUtf8(port) + u")"});
+    ports.ports.push_back(test::UsbPort(FromUtf8(port)));
   }
 
   // Runs the main dialog while `act` plays the person; returns the result.
