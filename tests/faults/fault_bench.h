@@ -6,7 +6,6 @@
 // point and then check that the program comes back.
 
 #include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -182,12 +182,13 @@ class FaultBench {
   // leave, so that bytes still on their way have arrived and are purged by
   // the next command.
   bool TickUntil(uint8_t state, int maxTicks) {
-    for (int i = 0; i < maxTicks && dlg->m_linkState != state; ++i) {
-      const uint8_t before = dlg->m_linkState;
+    for (int i = 0; i < maxTicks && test::Peer(*dlg).m_linkState != state; ++i) {
+      const uint8_t before = test::Peer(*dlg).m_linkState;
       Tick();
-      if (dlg->m_linkState == before) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (test::Peer(*dlg).m_linkState == before)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return dlg->m_linkState == state;
+    return test::Peer(*dlg).m_linkState == state;
   }
 
   // Paints the whole window and returns the colours of the adapter lamp and
@@ -198,8 +199,8 @@ class FaultBench {
     for (const PaintOp& op : w->paintOps) {
       if (op.kind == PaintOp::Rectangle) fills.push_back(&op);
     }
-    if (fills.size() != 2 || !(fills[0]->rect == dlg->m_rcUsbLamp) ||
-        !(fills[1]->rect == dlg->m_rcDeviceLamp)) {
+    if (fills.size() != 2 || !(fills[0]->rect == test::Peer(*dlg).m_rcUsbLamp) ||
+        !(fills[1]->rect == test::Peer(*dlg).m_rcDeviceLamp)) {
       return {0, 0};
     }
     return {fills[0]->colour, fills[1]->colour};

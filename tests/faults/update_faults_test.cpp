@@ -85,36 +85,39 @@ const UpdateCell kCells[] = {
     {"Model2HandshakePulledBeforeEcho", kModel2, PullAfter(1), End::FailureExit, kTimeoutD7, 0,
      kCommandMs, true},
     {"Model2HandshakePulledAfterEcho", kModel2,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 2 * kCommandMs, true},
-    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, kTimeoutD6, 0, kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
+     kTimeoutD7, 0, 2 * kCommandMs, true},
+    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, kTimeoutD6, 0, kCommandMs,
+     true},
     {"Model1Phase2Pulled", kModel1, PullAfter(5), End::FailureExit, kTimeoutD7, 0, 5 * kCommandMs,
      true},
     {"Model1Phase3Pulled", kModel1, PullAfter(6), End::FailureExit, kTimeoutD6, 0, 6 * kCommandMs,
      true},
-    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, kTimeoutD7, 0,
-     10 * kCommandMs, true},
+    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, kTimeoutD7, 0, 10 * kCommandMs,
+     true},
     // The line goes while the device is still to reply: the reply wait
     // ends at once, and the next command cannot be sent.
     {"Model1Phase1PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD6, 0, 2 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
+     kTimeoutD6, 0, 2 * kCommandMs, true},
     {"Model1Phase2PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 6 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::HangUp(300)); }, End::FailureExit,
+     kTimeoutD7, 0, 6 * kCommandMs, true},
     {"Model1Phase3PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(3, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD6, 0, 7 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(3, Answer::HangUp(300)); }, End::FailureExit,
+     kTimeoutD6, 0, 7 * kCommandMs, true},
     {"Model1Phase4PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 11 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::HangUp(300)); }, End::FailureExit,
+     kTimeoutD7, 0, 11 * kCommandMs, true},
     // --- adapter pulled during the transfer and after it
     {"Model2PulledMidRecord", kModel2, PullAfter(1 + 12 + 10), End::FailureExit, kTransferError, 0,
      kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledMidRecord", kModel1, PullAfter(10 + 12 + 22 + 3), End::FailureExit,
      kTransferError, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledBetweenEchoAndVerdict", kModel2,
-     [](FaultBench& b) { b.device->SetVerdicts({Answer::Accept(), Answer::HangUp(300)}); },
+     [](FaultBench& b) {
+       b.device->SetVerdicts({Answer::Accept(), Answer::HangUp(300)});
+     },
      End::FailureExit, kNoVerdict, 0, kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledBetweenEchoAndVerdict", kModel1,
      [](FaultBench& b) {
@@ -123,7 +126,7 @@ const UpdateCell kCells[] = {
      End::FailureExit, kNoVerdict, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledDuringFinalPause", kModel2,
      [](FaultBench& b) {
-       b.dlg->m_env.pauseMs = [&b](uint32_t ms) {
+       test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
          b.env.pauses.push_back(ms);
          b.line->HangUp();
        };
@@ -131,7 +134,7 @@ const UpdateCell kCells[] = {
      End::Completed, u"", 0, kCommandMs + 4 * kRecordMs, true},
     {"Model1PulledDuringFinalPause", kModel1,
      [](FaultBench& b) {
-       b.dlg->m_env.pauseMs = [&b](uint32_t ms) {
+       test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
          b.env.pauses.push_back(ms);
          b.line->HangUp();
        };
@@ -182,7 +185,9 @@ const UpdateCell kCells[] = {
      },
      End::Completed, u"", 0, 10 * kCommandMs + 7 * kRecordMs, false},
     {"VerdictTooLate", kModel2,
-     [](FaultBench& b) { b.device->SetVerdicts({Answer::Accept(), Answer::Accept(12500)}); },
+     [](FaultBench& b) {
+       b.device->SetVerdicts({Answer::Accept(), Answer::Accept(12500)});
+     },
      End::FailureExit, kNoVerdict, 6 * 2000, kCommandMs + 2 * kRecordMs, false},
     {"RecordEchoTooLate", kModel2,
      [](FaultBench& b) { AtFirstPump(b, [](FaultBench& b) { b.line->SetEchoDelayMs(2300); }); },
@@ -195,7 +200,8 @@ const UpdateCell kCells[] = {
      [](FaultBench& b) {
        AtFirstPump(b, [](FaultBench& b) {
          b.line->SendGarbage(1024, 7);
-         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1024, 10000));
+         ASSERT_TRUE(
+             sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 1024, 10000));
        });
      },
      End::Completed, u"", 0, kCommandMs + 4 * kRecordMs, false},
@@ -206,14 +212,14 @@ const UpdateCell kCells[] = {
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Of({0x11, 0x3C}), Answer::CrcError()});
        AtFirstPump(b, [](FaultBench& b) {
-         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1));
+         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 1));
        });
      },
      End::FailureExit, kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
     {"LeftoverGarbageBeforeTheJob", kModel1,
      [](FaultBench& b) {
        b.line->SendGarbage(100, 3);
-       ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 100));
+       ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 100));
      },
      End::Completed, u"", 0, 10 * kCommandMs + 4 * kRecordMs, false},
 };
@@ -255,10 +261,10 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
     EXPECT_NE(std::find(kRecords.begin(), kRecords.end(), r), kRecords.end());
   }
   EXPECT_TRUE(b.w->IsEnabled(IDC_UPDATE));
-  EXPECT_FALSE(b.dlg->m_jobRunning);
+  EXPECT_FALSE(test::Peer(*b.dlg).m_jobRunning);
   EXPECT_TRUE(FileIsFree(path));
   // The job leaves the link state alone; the lamps show it until a tick.
-  EXPECT_EQ(b.dlg->m_linkState, c.stateAfter);
+  EXPECT_EQ(test::Peer(*b.dlg).m_linkState, c.stateAfter);
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(c.stateAfter));
 
   switch (c.end) {
@@ -266,8 +272,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
       EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), kSuccess);
       EXPECT_EQ(b.env.pauses, std::vector<uint32_t>{1000});
-      EXPECT_EQ(b.dlg->m_refreshVersion, 1);
-      EXPECT_NE(b.dlg->m_link.hPort, kInvalidPort);
+      EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 1);
+      EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
       EXPECT_EQ(b.device->AcceptedImage(), JoinRecords(kRecords));
       break;
@@ -275,9 +281,9 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       ASSERT_EQ(b.w->messageBoxes.size(), 1u);
       EXPECT_EQ(ToUtf8(b.w->messageBoxes[0].text), ToUtf8(c.message));
       EXPECT_EQ(b.w->messageBoxes[0].icon, MbIcon::None);
-      EXPECT_EQ(b.dlg->m_link.hPort, kInvalidPort);
+      EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
-      EXPECT_EQ(b.dlg->m_refreshVersion, 0);
+      EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 0);
       EXPECT_TRUE(b.env.pauses.empty());
       break;
     case End::Refused:
@@ -285,7 +291,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       EXPECT_EQ(ToUtf8(b.w->messageBoxes[0].text), ToUtf8(c.message));
       EXPECT_EQ(b.w->messageBoxes[0].icon, MbIcon::Stop);
       // Open unless the monitor closed it while the file dialog was open.
-      EXPECT_EQ(b.dlg->m_link.hPort != kInvalidPort, c.stateAfter != 0);
+      EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort != kInvalidPort, c.stateAfter != 0);
       EXPECT_EQ(b.w->timers.count(1), 1u);  // the monitor restarts
       EXPECT_TRUE(b.line->Received().empty());
       break;
@@ -298,8 +304,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
     // The port is closed or its line gone: the next tick drops to state 0.
     const long long next = b.Tick();
     EXPECT_LT(next, 500 + 150 + kSlackMs);
-    EXPECT_EQ(b.dlg->m_linkState, 0);
-    EXPECT_EQ(b.dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(test::Peer(*b.dlg).m_linkState, 0);
+    EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
     EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(0));
   }
 
@@ -309,13 +315,13 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   b.line->SetEchoDelayMs(0);
   b.line->SetEchoMask(0);
   b.NewDevice(c.model);
-  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(b.dlg->m_linkState);
+  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(test::Peer(*b.dlg).m_linkState);
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(2));
 
-  b.dlg->m_env.pauseMs = [&b](uint32_t ms) { b.env.pauses.push_back(ms); };
+  test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) { b.env.pauses.push_back(ms); };
   b.ClearWindowLogs();
   b.ExpectUpdateSucceeds(c.model, kRecords);
-  EXPECT_NE(b.dlg->m_link.hPort, kInvalidPort);
+  EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
   // Nothing left open but the port and the adapter's own.
   EXPECT_EQ(OpenDescriptors(), descriptors + 1);
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <termios.h>
 
 #include <filesystem>
@@ -7,11 +6,12 @@
 #include "link/AdapterRotation.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
-#include "support/FakePortPlatform.h"
-#include "support/HeadlessWindow.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
+#include "support/FakePortPlatform.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 
@@ -76,11 +76,11 @@ TEST_F(DiscoveryTest, WhatCountsAsAnAdapter) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    dlg->SelectModel2();
+    test::Peer(*dlg).SelectModel2();
     List({{c.path, u"ttyA)"}});
     w->Tick();
-    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
-    EXPECT_EQ(dlg->m_link.hPort != kInvalidPort, c.opens);
+    EXPECT_EQ(test::Peer(*dlg).m_linkState, c.opens ? 1 : 0);
+    EXPECT_EQ(test::Peer(*dlg).m_link.hPort != kInvalidPort, c.opens);
   }
 }
 
@@ -97,10 +97,10 @@ TEST_F(DiscoveryTest, ThePortNameIsCutFromTheFriendlyName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.friendly));
-    dlg->SelectModel2();
+    test::Peer(*dlg).SelectModel2();
     List({{u"x#vid_10c4&pid_ea60", c.friendly}});
     w->Tick();
-    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
+    EXPECT_EQ(test::Peer(*dlg).m_linkState, c.opens ? 1 : 0);
   }
 }
 
@@ -113,10 +113,10 @@ TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
   other.deviceDir = devices.Path().string() + "/";
   ASSERT_TRUE(other.OpenPort(u"ttyA", 19200));
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 1);
-  ASSERT_NE(dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
+  ASSERT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
   // The port opened is the second adapter's: a byte sent arrives on line B.
-  ASSERT_TRUE(dlg->m_link.WriteBytes(1, std::vector<uint8_t>{0x42}.data()));
+  ASSERT_TRUE(test::Peer(*dlg).m_link.WriteBytes(1, std::vector<uint8_t>{0x42}.data()));
   EXPECT_TRUE(lineB.WaitForReceived(1, 2000));
   EXPECT_EQ(lineA.ReceivedCount(), 0u);
 }
@@ -124,15 +124,15 @@ TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
 TEST_F(DiscoveryTest, AnAdapterReachedWhileAPortIsOpenOnlyResetsSkipEcho) {
   List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
   w->Tick();
-  ASSERT_EQ(dlg->m_linkState, 1);
-  const PortHandle open = dlg->m_link.hPort;
+  ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
+  const PortHandle open = test::Peer(*dlg).m_link.hPort;
   const size_t invalidations = w->invalidations.size();
-  dlg->m_link.skipEcho = 7;
-  dlg->m_linkState = 0;  // as if the monitor were to look again
-  dlg->FindAdapterPort();
-  EXPECT_EQ(dlg->m_link.skipEcho, 0);
-  EXPECT_EQ(dlg->m_link.hPort, open);
-  EXPECT_EQ(dlg->m_linkState, 0);
+  test::Peer(*dlg).m_link.skipEcho = 7;
+  test::Peer(*dlg).m_linkState = kNoAdapterPort;  // as if the monitor were to look again
+  test::Peer(*dlg).FindAdapterPort();
+  EXPECT_EQ(test::Peer(*dlg).m_link.skipEcho, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_link.hPort, open);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
   EXPECT_EQ(w->invalidations.size(), invalidations);
 }
 
@@ -141,20 +141,20 @@ TEST_F(DiscoveryTest, AnEnumerationErrorEndsTheAttemptQuietly) {
   ports.setStatus = 5;  // the interface set cannot be opened
   w->Tick();
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
   EXPECT_TRUE(w->messageBoxes.empty());
   ports.setStatus = 0;
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 1);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
 }
 
 TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
   List({{u"x#vid_10c4&pid_ea60", u"Bridge (COM:ttyA)"}});
   w->Click(IDC_MODEL1_RADIO);
   w->Tick();
-  ASSERT_EQ(dlg->m_linkState, 1);
+  ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
   termios tio{};
-  ASSERT_EQ(tcgetattr(dlg->m_link.hPort, &tio), 0);
+  ASSERT_EQ(tcgetattr(test::Peer(*dlg).m_link.hPort, &tio), 0);
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B1200));
 }
 
@@ -187,18 +187,18 @@ TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
     w->Click(IDC_MODEL2_RADIO);
     lineA.ClearReceived();
     w->Tick();
-    ASSERT_EQ(dlg->m_linkState, 1);
+    ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
     const int listings = ports.setsOpened;
     for (int i = 0; i < kSilentTicksBeforeNextAdapter - 2; ++i) w->Tick();
-    EXPECT_NE(dlg->m_linkState, 2);
+    EXPECT_NE(test::Peer(*dlg).m_linkState, 2);
     EXPECT_EQ(device.ProbeCount(), 0u) << "moved on too early";
     w->Tick();  // the last tick of the first adapter's turn
     w->Tick();
     if (c.two) {
-      EXPECT_EQ(dlg->m_linkState, 2);
+      EXPECT_EQ(test::Peer(*dlg).m_linkState, 2);
       EXPECT_EQ(device.VersionQueryCount(), 1u);
     } else {
-      EXPECT_EQ(dlg->m_linkState, 1);
+      EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
       EXPECT_EQ(ports.setsOpened, listings);
       EXPECT_EQ(lineA.Received(),
                 std::vector<uint8_t>(kSilentTicksBeforeNextAdapter, protocol::kProbeModel2));

@@ -9,10 +9,11 @@
 
 #include "link/Protocol.h"
 #include "serial/PortPlatform.h"
-#include "support/FakeSysfs.h"
-#include "support/HeadlessWindow.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
+#include "support/DialogPeer.h"
+#include "support/FakeSysfs.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"

@@ -8,11 +8,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <memory>
 
 #include "QtTestHelpers.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -95,9 +95,11 @@ TEST_F(MainDialogTest, OpensWithTheEnglishTextsAndNothingSelected) {
     EXPECT_FALSE(static_cast<QRadioButton*>(w.Control(IDC_MODEL1_RADIO))->isChecked());
     EXPECT_FALSE(static_cast<QRadioButton*>(w.Control(IDC_MODEL2_RADIO))->isChecked());
     EXPECT_FALSE(w.windowIcon().isNull());
-    EXPECT_EQ(QRect(dlg->m_rcUsbLamp.left, dlg->m_rcUsbLamp.top, dlg->m_rcUsbLamp.Width(),
-                    dlg->m_rcUsbLamp.Height()),
-              w.Control(IDC_USB_LAMP)->geometry());
+    EXPECT_EQ(
+        QRect(quorvel::test::Peer(*dlg).m_rcUsbLamp.left, quorvel::test::Peer(*dlg).m_rcUsbLamp.top,
+              quorvel::test::Peer(*dlg).m_rcUsbLamp.Width(),
+              quorvel::test::Peer(*dlg).m_rcUsbLamp.Height()),
+        w.Control(IDC_USB_LAMP)->geometry());
     w.EndDialog(kEndedByTest);
   });
   EXPECT_EQ(caption, QStringLiteral("Update Routine V1.1.1"));
@@ -116,12 +118,14 @@ TEST_F(MainDialogTest, LampsShowTheLinkStateInPureColours) {
   };
   RunModalWith(*dlg, [&](QtDialogWindow& w) {
     for (const Case& c : cases) {
-      dlg->m_linkState = c.linkState;
+      quorvel::test::Peer(*dlg).m_linkState = static_cast<LinkState>(c.linkState);
       const QImage image = w.grab().toImage();
-      EXPECT_EQ(image.pixel(Centre(dlg->m_rcUsbLamp)) & 0xFFFFFF, c.usb) << int(c.linkState);
-      EXPECT_EQ(image.pixel(Centre(dlg->m_rcDeviceLamp)) & 0xFFFFFF, c.device) << int(c.linkState);
+      EXPECT_EQ(image.pixel(Centre(quorvel::test::Peer(*dlg).m_rcUsbLamp)) & 0xFFFFFF, c.usb)
+          << int(c.linkState);
+      EXPECT_EQ(image.pixel(Centre(quorvel::test::Peer(*dlg).m_rcDeviceLamp)) & 0xFFFFFF, c.device)
+          << int(c.linkState);
     }
-    dlg->m_linkState = 0;
+    quorvel::test::Peer(*dlg).m_linkState = kNoAdapterPort;
     w.EndDialog(kEndedByTest);
   });
 }
@@ -131,7 +135,7 @@ TEST_F(MainDialogTest, MinimisedItPaintsTheIconInsteadOfTheLamps) {
     w.DefaultSysCommand(0xF020, 0);
     ASSERT_TRUE(w.IsIconic());
     const QImage image = w.grab().toImage();
-    EXPECT_NE(image.pixel(Centre(dlg->m_rcUsbLamp)) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_NE(image.pixel(Centre(quorvel::test::Peer(*dlg).m_rcUsbLamp)) & 0xFFFFFF, 0xFF0000u);
     const QRgb background = w.palette().window().color().rgb() & 0xFFFFFF;
     EXPECT_EQ(image.pixel(2, 2) & 0xFFFFFF, background);
     // The middle of the client area shows the icon.
@@ -173,13 +177,13 @@ TEST_F(MainDialogTest, CloseDuringAJobIsHeldUntilTheJobEnds) {
   bool visible = false;
   bool pending = false;
   const int result = RunModalWith(*dlg, [&](QtDialogWindow& w) {
-    dlg->m_jobRunning = true;
+    quorvel::test::Peer(*dlg).m_jobRunning = true;
     w.close();
     SendKey(w.focusWidget(), Qt::Key_Escape);
     QApplication::processEvents();
     visible = w.isVisible();
-    pending = dlg->m_closePending;
-    dlg->m_jobRunning = false;
+    pending = quorvel::test::Peer(*dlg).m_closePending;
+    quorvel::test::Peer(*dlg).m_jobRunning = false;
     w.close();
   });
   EXPECT_TRUE(visible);

@@ -129,7 +129,7 @@ class TickSoak {
     Expect(2);
     m_b.RemoveAdapter();
     while (ticks < end) Expect(0);
-    ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
   }
 
  private:
@@ -143,8 +143,8 @@ class TickSoak {
     m_b.w->textLog.clear();
     m_b.w->invalidations.clear();
     m_b.w->timerLog.clear();
-    ASSERT_EQ(m_b.dlg->m_linkState, state) << "tick " << ticks;
-    ASSERT_EQ(m_b.dlg->m_link.hPort != kInvalidPort, state != 0) << "tick " << ticks;
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_linkState, state) << "tick " << ticks;
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort != kInvalidPort, state != 0) << "tick " << ticks;
   }
 
   FaultBench& m_b;
@@ -205,7 +205,7 @@ class UpdateSoak {
       if (refuse) {
         ASSERT_EQ(m_b.w->messageBoxes.size(), 1u);
         ASSERT_EQ(m_b.w->messageBoxes[0].text, u"Update Error: Data transfer crc error!");
-        ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+        ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
         ++failed;
         ASSERT_TRUE(m_b.TickUntil(0, 1));
       } else {
@@ -214,14 +214,14 @@ class UpdateSoak {
         ++completed;
         // The monitor reads the version again after an update.
         m_b.Tick();
-        ASSERT_EQ(m_b.dlg->m_refreshVersion, 0);
+        ASSERT_EQ(test::Peer(*m_b.dlg).m_refreshVersion, 0);
       }
       ASSERT_TRUE(m_b.TickUntil(2, 2));
     }
     ASSERT_EQ(m_b.device->AcceptedImage().size() % JoinRecords(records).size(), 0u);
     m_b.RemoveAdapter();
     ASSERT_TRUE(m_b.TickUntil(0, 1));
-    ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
   }
 
  private:

@@ -1,15 +1,15 @@
-#include "ui/LocalisedTexts.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "support/HeadlessWindow.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
+#include "ui/LocalisedTexts.h"
 #include "ui/QuorvelDlg.h"
 
 namespace quorvel {
@@ -20,10 +20,11 @@ using test::TestEnvironment;
 
 // The fields in the order of the language file's keys below.
 std::vector<Text> Fields(const LocalisedTexts& t) {
-  return {t.caption,         t.swVersionLabel, t.connStatusLabel, t.deviceLinkLabel,
-          t.updateButton,    t.usbStateLabel,  t.deviceStateLabel, t.hintNoAdapter,
-          t.hintNoDevice,    t.hintReady,      t.transferring,     t.successful,
-          t.deviceSelect};
+  return {t.m_strCaption,          t.m_strSwVersionLabel, t.m_strConnStatusLabel,
+          t.m_strDeviceLinkLabel,  t.m_strUpdateButton,   t.m_strUsbStateLabel,
+          t.m_strDeviceStateLabel, t.m_strHintNoAdapter,  t.m_strHintNoDevice,
+          t.m_strHintReady,        t.m_strTransferring,   t.m_strSuccessful,
+          t.m_strDeviceSelect};
 }
 
 const std::vector<std::string> kKeys = {
@@ -114,18 +115,18 @@ TEST_F(LocalisedTextsTest, NoLanguageFileGivesDefaultEverywhere) {
 TEST_F(LocalisedTextsTest, MissingKeyGivesDefaultOthersFromFile) {
   dir.WriteFile("JapZemb.ini", LanguageFile("USBESCCONN"));
   const LocalisedTexts texts = LoadTexts(Env(kJapanese));
-  EXPECT_EQ(texts.hintReady, u"df");
-  EXPECT_EQ(texts.hintNoDevice, u"text8");
-  EXPECT_EQ(texts.transferring, u"text10");
+  EXPECT_EQ(texts.m_strHintReady, u"df");
+  EXPECT_EQ(texts.m_strHintNoDevice, u"text8");
+  EXPECT_EQ(texts.m_strTransferring, u"text10");
 }
 
 TEST_F(LocalisedTextsTest, CaptionKeepsFirst259CharactersThenSuffix) {
   dir.WriteFile("JapZemb.ini",
                 "[lab]\ndlg_caption=" + std::string(300, 'c') + "\nsuccessful=\n");
   const LocalisedTexts texts = LoadTexts(Env(kJapanese));
-  EXPECT_EQ(texts.caption, Text(259, u'c') + u" V1.1.1");
-  EXPECT_EQ(texts.successful, u"");
-  EXPECT_EQ(texts.updateButton, u"df");
+  EXPECT_EQ(texts.m_strCaption, Text(259, u'c') + u" V1.1.1");
+  EXPECT_EQ(texts.m_strSuccessful, u"");
+  EXPECT_EQ(texts.m_strUpdateButton, u"df");
 }
 
 TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
@@ -140,8 +141,8 @@ TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
   EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Ver");
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT), u"a=b");
   EXPECT_EQ(w.TextOf(IDC_UPDATE), u"df");
-  EXPECT_EQ(dlg.m_strSuccessful, u"df");
-  EXPECT_EQ(dlg.m_strTransferring, u"df");
+  EXPECT_EQ(test::Peer(dlg).m_texts.m_strSuccessful, u"df");
+  EXPECT_EQ(test::Peer(dlg).m_texts.m_strTransferring, u"df");
 }
 
 }  // namespace

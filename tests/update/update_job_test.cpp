@@ -3,6 +3,7 @@
 // leaves behind.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,13 +13,12 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "link/Protocol.h"
-#include "support/HeadlessWindow.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateRecords.h"
 #include "ui/DialogTemplates.h"
@@ -80,7 +80,7 @@ class UpdateJobTest : public testing::Test {
       v.status = w.TextOf(IDC_STATUS_EDIT);
       v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
                           w.IsEnabled(IDC_MODEL2_RADIO);
-      v.jobRunning = dlg->m_jobRunning;
+      v.jobRunning = test::Peer(*dlg).m_jobRunning;
       v.systemMenuEnabled = w.systemMenuEnabled;
       v.fileHeld = !heldPath.empty() && !CanLockElsewhere(heldPath);
       pumps.push_back(v);
@@ -90,7 +90,7 @@ class UpdateJobTest : public testing::Test {
       PumpView v;
       v.controlsEnabled = w.IsEnabled(IDC_UPDATE) || w.IsEnabled(IDC_MODEL1_RADIO) ||
                           w.IsEnabled(IDC_MODEL2_RADIO);
-      v.jobRunning = dlg->m_jobRunning;
+      v.jobRunning = test::Peer(*dlg).m_jobRunning;
       v.systemMenuEnabled = w.systemMenuEnabled;
       responsive.push_back(v);
     };
@@ -101,17 +101,17 @@ class UpdateJobTest : public testing::Test {
   void Connect(int32_t model) {
     device.reset();
     device = std::make_unique<sim::SimulatedDevice>(line, model);
-    dlg->m_model = model;
-    dlg->m_baudRate = model == 1 ? 1200 : 19200;
-    dlg->m_link.deviceDir = line.DeviceDir();
-    ASSERT_TRUE(dlg->m_link.OpenPort(line.PortName(), dlg->m_baudRate));
-    dlg->m_linkState = 2;
+    test::Peer(*dlg).m_model = static_cast<protocol::DeviceModel>(model);
+    test::Peer(*dlg).m_baudRate = model == 1 ? 1200 : 19200;
+    test::Peer(*dlg).m_link.deviceDir = line.DeviceDir();
+    ASSERT_TRUE(test::Peer(*dlg).m_link.OpenPort(line.PortName(), test::Peer(*dlg).m_baudRate));
+    test::Peer(*dlg).m_linkState = kDeviceReady;
   }
 
   // Writes the image as an update file of the selected model and queues it
   // for the file dialog.
   void PickImage(const Bytes& image) {
-    const char* name = dlg->m_model == 1 ? "image.kyc" : "image.pkc";
+    const char* name = test::Peer(*dlg).m_model == 1 ? "image.kyc" : "image.pkc";
     heldPath = FromUtf8(dir.WriteFile(name, HexText(image)).string());
     ws.filesToPick.push_back(heldPath);
   }
@@ -137,8 +137,8 @@ class UpdateJobTest : public testing::Test {
     EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
     EXPECT_TRUE(w.IsEnabled(IDC_MODEL1_RADIO));
     EXPECT_TRUE(w.IsEnabled(IDC_MODEL2_RADIO));
-    EXPECT_FALSE(dlg->m_jobRunning);
-    EXPECT_FALSE(dlg->m_link.whileWaiting) << "the wait hook outlives the job";
+    EXPECT_FALSE(test::Peer(*dlg).m_jobRunning);
+    EXPECT_FALSE(test::Peer(*dlg).m_link.whileWaiting) << "the wait hook outlives the job";
     if (!heldPath.empty()) {
       EXPECT_TRUE(CanLockElsewhere(heldPath)) << "the file is still held";
     }
@@ -151,7 +151,7 @@ class UpdateJobTest : public testing::Test {
     EXPECT_EQ(w.messageBoxes[0].text, u"The file is still being written!");
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
     EXPECT_EQ(w.timers.count(1), 1u);  // the monitor restarts
-    EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
+    EXPECT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
     EXPECT_TRUE(line.Received().empty());
     ExpectControlsFree();
@@ -163,12 +163,12 @@ class UpdateJobTest : public testing::Test {
     ASSERT_EQ(w.messageBoxes.size(), 1u);
     EXPECT_EQ(ToUtf8(w.messageBoxes[0].text), ToUtf8(message));
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::None);
-    EXPECT_EQ(dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(test::Peer(*dlg).m_link.hPort, kInvalidPort);
     ASSERT_EQ(w.timers.count(1), 1u);
     EXPECT_EQ(w.timers[1], 500u);
     EXPECT_TRUE(w.timerLog.back().set);
-    EXPECT_EQ(dlg->m_refreshVersion, 0);
-    EXPECT_EQ(dlg->m_linkState, 2);
+    EXPECT_EQ(test::Peer(*dlg).m_refreshVersion, 0);
+    EXPECT_EQ(test::Peer(*dlg).m_linkState, 2);
     EXPECT_TRUE(env.pauses.empty());
     ExpectControlsFree();
   }
@@ -176,10 +176,10 @@ class UpdateJobTest : public testing::Test {
   void ExpectCompletion() {
     EXPECT_TRUE(w.messageBoxes.empty()) << ToUtf8(w.messageBoxes.front().text);
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), kSuccess);
-    EXPECT_NE(dlg->m_link.hPort, kInvalidPort);
+    EXPECT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
     ASSERT_EQ(w.timers.count(1), 1u);
     EXPECT_EQ(w.timers[1], 500u);
-    EXPECT_EQ(dlg->m_refreshVersion, 1);
+    EXPECT_EQ(test::Peer(*dlg).m_refreshVersion, 1);
     EXPECT_EQ(env.pauses, std::vector<uint32_t>{1000});
     ExpectControlsFree();
   }
@@ -217,10 +217,10 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
 
   // The pause comes after the success text and before the monitor restarts.
   bool pausedInOrder = false;
-  dlg->m_env.pauseMs = [&](uint32_t ms) {
+  test::Peer(*dlg).m_env.pauseMs = [&](uint32_t ms) {
     env.pauses.push_back(ms);
     pausedInOrder = w.TextOf(IDC_STATUS_EDIT) == kSuccess && w.timers.count(1) == 0 &&
-                    dlg->m_refreshVersion == 0;
+                    test::Peer(*dlg).m_refreshVersion == 0;
   };
   RunJob();
 
@@ -267,7 +267,7 @@ TEST_F(UpdateJobTest, ResendsUpToThreeTimesAndStartsCountingAfreshPerRecord) {
                        Answer::Reject(), Answer::Reject(), Answer::Reject(), Answer::Accept(),
                        Answer::Accept()});
   std::vector<std::string> traced;
-  dlg->m_env.trace = [&](const std::string& line) { traced.push_back(line); };
+  test::Peer(*dlg).m_env.trace = [&](const std::string& line) { traced.push_back(line); };
   RunJob();
 
   ExpectCompletion();
@@ -411,7 +411,7 @@ TEST_F(UpdateJobTest, Model2HandshakeReplies) {
     const Bytes sent = line.Received();
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + c.commands), Bytes(c.commands, 0xD6));
     EXPECT_EQ(sent.size(), c.commands + 5);
-    dlg->m_link.ClosePort();
+    test::Peer(*dlg).m_link.ClosePort();
   }
 }
 
@@ -535,7 +535,7 @@ TEST_F(UpdateJobTest, InputDuringTheJobIsHeldOff) {
 
   ExpectCompletion();
   EXPECT_EQ(w.fileFilters.size(), 1u);
-  EXPECT_EQ(dlg->m_model, 2);
+  EXPECT_EQ(test::Peer(*dlg).m_model, 2);
   EXPECT_EQ(device->ReceivedRecords().size(), 3u);
   EXPECT_EQ(ws.filesToPick.size(), 1u);
   EXPECT_TRUE(ws.modalRuns.empty());
@@ -573,7 +573,7 @@ TEST_F(UpdateJobTest, CloseRequestEndsTheDialogAfterTheJob) {
     ASSERT_TRUE(w.endResult.has_value());
     EXPECT_EQ(*w.endResult, IDCANCEL);
     EXPECT_EQ(device->ReceivedRecords().size(), 2u);
-    EXPECT_FALSE(dlg->m_closePending);
+    EXPECT_FALSE(test::Peer(*dlg).m_closePending);
     ExpectControlsFree();
   }
 }
