@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/AboutDlg.h"
@@ -19,12 +19,10 @@ constexpr ColorRef kGreen = 0x00FF00;
 
 class DialogTest : public ::testing::Test {
  protected:
-  sim::TempDir dir;
-  test::TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg =
-      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
-  HeadlessWindow& w = ws.Open(*dlg);
+  test::DialogHarness h;
+  HeadlessWindowSystem& ws = h.ws;
+  std::unique_ptr<CQuorvelDlg>& dlg = h.dlg;
+  HeadlessWindow& w = *h.w;
 };
 
 TEST_F(DialogTest, StartState) {
@@ -179,7 +177,7 @@ TEST_F(DialogTest, MinimisedPaintCentresTheIconAndLeavesTextsAlone) {
 TEST_F(DialogTest, NoAboutItemWhenTheStringIsEmpty) {
   HeadlessWindowSystem ws2;
   ws2.aboutItemText.clear();
-  CQuorvelDlg dlg2(ws2, env.Make(dir.Path().string()));
+  CQuorvelDlg dlg2(ws2, h.env.Make(h.dir.Path().string()));
   HeadlessWindow& w2 = ws2.Open(dlg2);
   EXPECT_TRUE(w2.systemMenu.empty());
   EXPECT_EQ(w2.timers.count(1), 1u);

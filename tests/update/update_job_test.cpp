@@ -17,7 +17,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateRecords.h"
@@ -50,23 +50,9 @@ bool CanLockElsewhere(const Text& path) {
   return locked;
 }
 
-// The headless window, with a hook where the job stops the link monitor
-// (after the load, before the port is touched).
-class JobWindow : public HeadlessWindow {
- public:
-  using HeadlessWindow::HeadlessWindow;
-  void KillTimer(unsigned id) override {
-    HeadlessWindow::KillTimer(id);
-    if (onKillTimer) onKillTimer();
-  }
-  std::function<void()> onKillTimer;
-};
-
 class UpdateJobTest : public testing::Test {
  protected:
   UpdateJobTest() {
-    dlg->Attach(&w);
-    dlg->OnInitDialog();
     // Everything the job shows at the moment of each pump.
     ws.onPump = [this] {
       PumpView v;
@@ -187,12 +173,12 @@ class UpdateJobTest : public testing::Test {
 
   sim::SimulatedLine line;
   std::unique_ptr<sim::SimulatedDevice> device;
-  sim::TempDir dir;
-  test::TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg =
-      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
-  JobWindow w{ws, *dlg, *FindDialogTemplate(IDD_QUORVEL_DIALOG)};
+  test::DialogHarness h;
+  const sim::TempDir& dir = h.dir;
+  test::TestEnvironment& env = h.env;
+  HeadlessWindowSystem& ws = h.ws;
+  std::unique_ptr<CQuorvelDlg>& dlg = h.dlg;
+  HeadlessWindow& w = *h.w;
   Text heldPath;
   std::vector<PumpView> pumps;
   std::vector<PumpView> responsive;
@@ -327,7 +313,7 @@ TEST_F(UpdateJobTest, FileCannotBeTakenOnceRead) {
   Connect(2);
   PickImage(MakeRecord(3, 0x00));
   int otherHolder = -1;
-  w.onKillTimer = [&] {
+  ws.onKillTimer = [&] {
     otherHolder = ::open(ToUtf8(heldPath).c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_NE(::flock(otherHolder, LOCK_EX | LOCK_NB), 0);
   };
@@ -341,7 +327,7 @@ TEST_F(UpdateJobTest, FileCannotBeTakenOnceRead) {
 TEST_F(UpdateJobTest, FileReplacedByAFifoBeforeTheJobStarts) {
   Connect(2);
   PickImage(MakeRecord(3, 0x00));
-  w.onKillTimer = [&] {
+  ws.onKillTimer = [&] {
     ::unlink(ToUtf8(heldPath).c_str());
     ASSERT_EQ(::mkfifo(ToUtf8(heldPath).c_str(), 0600), 0);
   };

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
@@ -38,12 +38,11 @@ class UpdateRefusalTest : public testing::Test {
     EXPECT_FALSE(test::Peer(*dlg).m_jobRunning);
   }
 
-  sim::TempDir dir;
-  test::TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg =
-      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
-  HeadlessWindow& w = ws.Open(*dlg);
+  test::DialogHarness h;
+  const sim::TempDir& dir = h.dir;
+  HeadlessWindowSystem& ws = h.ws;
+  std::unique_ptr<CQuorvelDlg>& dlg = h.dlg;
+  HeadlessWindow& w = *h.w;
 };
 
 TEST_F(UpdateRefusalTest, NoModelDoesNothing) {
