@@ -22,7 +22,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -108,17 +108,6 @@ inline testing::AssertionResult SentOnlyTheFile(const Bytes& sent, int32_t model
   return testing::AssertionSuccess();
 }
 
-// The headless window, with hooks where the job asks for a file.
-class BenchWindow : public HeadlessWindow {
- public:
-  using HeadlessWindow::HeadlessWindow;
-  Text ChooseFile(const Text& filter) override {
-    if (onChooseFile) onChooseFile();
-    return HeadlessWindow::ChooseFile(filter);
-  }
-  std::function<void()> onChooseFile;
-};
-
 template <typename Container>
 void Release(Container& c) {
   Container().swap(c);
@@ -130,16 +119,13 @@ class FaultBench {
     sysfs.AddUsbSerial("ttySIM0", "10c4", "ea60", std::string("USB to UART Bridge"),
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
-    Environment e = env.Make(devices.Path().string(), platform.get());
-    e.deviceDir = devices.Path().string() + "/";
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = std::make_unique<BenchWindow>(ws, *dlg, *FindDialogTemplate(IDD_QUORVEL_DIALOG));
-    dlg->Attach(w.get());
-    dlg->OnInitDialog();
+    h = std::make_unique<DialogHarness>(DialogOptions{.ports = platform.get()});
+    dlg = h->dlg.get();
+    w = h->w;
   }
   ~FaultBench() {
     RemoveAdapter();
-    dlg.reset();
+    h.reset();
   }
   FaultBench(const FaultBench&) = delete;
   FaultBench& operator=(const FaultBench&) = delete;
@@ -148,7 +134,7 @@ class FaultBench {
   void PlugNewAdapter(int32_t model) {
     RemoveAdapter();
     sim::SimulatedLine::Options options;
-    options.directory = devices.Path().string();
+    options.directory = h->dir.Path().string();
     line = std::make_unique<sim::SimulatedLine>(options);
     device = std::make_unique<sim::SimulatedDevice>(*line, model);
   }
@@ -216,7 +202,7 @@ class FaultBench {
   Text QueueImage(int32_t model, const std::vector<Bytes>& records) {
     const std::string name = model == protocol::kModel1 ? "image.kyc" : "image.pkc";
     const Text path = FromUtf8(files.WriteFile(name, HexText(JoinRecords(records))).string());
-    ws.filesToPick.push_back(path);
+    h->ws.filesToPick.push_back(path);
     return path;
   }
 
@@ -249,18 +235,17 @@ class FaultBench {
     Release(w->messageBoxes);
     Release(w->paintOps);
     Release(w->fileFilters);
-    Release(env.pauses);
-    Release(env.fileWaits);
+    Release(h->env.pauses);
+    Release(h->env.fileWaits);
   }
 
-  sim::TempDir devices;  // where the adapter's port appears
   sim::TempDir files;    // update files
   FakeSysfs sysfs;
   std::unique_ptr<PortPlatform> platform;
-  TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
-  std::unique_ptr<BenchWindow> w;
+  // The dialog; the adapter's port appears in its directory.
+  std::unique_ptr<DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
+  HeadlessWindow* w = nullptr;
   std::unique_ptr<sim::SimulatedLine> line;
   std::unique_ptr<sim::SimulatedDevice> device;
 };

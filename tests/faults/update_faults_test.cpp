@@ -73,7 +73,7 @@ std::function<void(FaultBench&)> PullAfter(size_t count) {
 // Runs `action` at the first message pump, after the first record.
 void AtFirstPump(FaultBench& b, std::function<void(FaultBench&)> action) {
   auto done = std::make_shared<bool>(false);
-  b.ws.onPump = [&b, done, action] {
+  b.h->ws.onPump = [&b, done, action] {
     if (*done) return;
     *done = true;
     action(b);
@@ -127,7 +127,7 @@ const UpdateCell kCells[] = {
     {"Model2PulledDuringFinalPause", kModel2,
      [](FaultBench& b) {
        test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
-         b.env.pauses.push_back(ms);
+         b.h->env.pauses.push_back(ms);
          b.line->HangUp();
        };
      },
@@ -135,7 +135,7 @@ const UpdateCell kCells[] = {
     {"Model1PulledDuringFinalPause", kModel1,
      [](FaultBench& b) {
        test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
-         b.env.pauses.push_back(ms);
+         b.h->env.pauses.push_back(ms);
          b.line->HangUp();
        };
      },
@@ -144,7 +144,7 @@ const UpdateCell kCells[] = {
     // gone; the job then ends as at a click without the adapter.
     {"PulledWhileFileDialogOpen", kModel2,
      [](FaultBench& b) {
-       b.w->onChooseFile = [&b] {
+       b.h->ws.onChooseFile = [&b] {
          b.line->HangUp();
          b.w->Tick();
          b.line->ClearReceived();
@@ -155,7 +155,7 @@ const UpdateCell kCells[] = {
     // line that is gone, and cannot be purged either. The monitor restarts
     // and its next tick closes the port.
     {"PulledJustBeforeTheJobTouchesThePort", kModel1,
-     [](FaultBench& b) { b.w->onChooseFile = [&b] { b.line->HangUp(); }; }, End::Refused,
+     [](FaultBench& b) { b.h->ws.onChooseFile = [&b] { b.line->HangUp(); }; }, End::Refused,
      kPurgeFailed, 0, kCommandMs, true},
     // --- the device answers wrongly, too late, or the line is noisy
     // A reply other than the one named is another device's: nothing more
@@ -250,8 +250,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   b.ClearWindowLogs();
   const long long ms = b.RunUpdate();
   if (HasFatalFailure()) return;
-  b.ws.onPump = nullptr;
-  b.w->onChooseFile = nullptr;
+  b.h->ws.onPump = nullptr;
+  b.h->ws.onChooseFile = nullptr;
 
   EXPECT_GE(ms, c.minMs);
   EXPECT_LT(ms, c.maxMs + kSlackMs);
@@ -271,7 +271,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
     case End::Completed:
       EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
       EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), kSuccess);
-      EXPECT_EQ(b.env.pauses, std::vector<uint32_t>{1000});
+      EXPECT_EQ(b.h->env.pauses, std::vector<uint32_t>{1000});
       EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 1);
       EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
@@ -284,7 +284,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
       EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 0);
-      EXPECT_TRUE(b.env.pauses.empty());
+      EXPECT_TRUE(b.h->env.pauses.empty());
       break;
     case End::Refused:
       ASSERT_EQ(b.w->messageBoxes.size(), 1u);
@@ -318,7 +318,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(test::Peer(*b.dlg).m_linkState);
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(2));
 
-  test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) { b.env.pauses.push_back(ms); };
+  test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) { b.h->env.pauses.push_back(ms); };
   b.ClearWindowLogs();
   b.ExpectUpdateSucceeds(c.model, kRecords);
   EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);

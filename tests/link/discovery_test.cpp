@@ -9,7 +9,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/FakePortPlatform.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -29,9 +29,10 @@ class DiscoveryTest : public ::testing::Test {
   DiscoveryTest() {
     std::filesystem::create_symlink(lineA.SlavePath(), devices.Path() / "ttyA");
     std::filesystem::create_symlink(lineB.SlavePath(), devices.Path() / "ttyB");
-    Environment e = env.Make(devices.Path().string(), &ports);
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = &ws.Open(*dlg);
+    h = std::make_unique<test::DialogHarness>(
+        test::DialogOptions{.ports = &ports, .deviceDir = devices.Path().string() + "/"});
+    dlg = h->dlg.get();
+    w = h->w;
     w->Click(IDC_MODEL2_RADIO);
   }
 
@@ -55,9 +56,8 @@ class DiscoveryTest : public ::testing::Test {
   SimulatedLine lineB{Named("b")};
   sim::TempDir devices;
   FakePortPlatform ports;
-  test::TestEnvironment env;
-  test::HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
+  std::unique_ptr<test::DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
   test::HeadlessWindow* w = nullptr;
 };
 

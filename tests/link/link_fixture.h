@@ -11,7 +11,7 @@
 #include "serial/PortPlatform.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -27,10 +27,10 @@ class LinkFixture {
     sysfs.AddUsbSerial("ttySIM0", vid, pid, std::string("USB to UART Bridge"),
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
-    Environment e = env.Make(line.DeviceDir(), platform.get());
-    e.deviceDir = line.DeviceDir();
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = &ws.Open(*dlg);
+    h = std::make_unique<DialogHarness>(
+        DialogOptions{.ports = platform.get(), .deviceDir = line.DeviceDir()});
+    dlg = h->dlg.get();
+    w = h->w;
   }
 
   void SelectModel(int32_t model) {
@@ -49,9 +49,8 @@ class LinkFixture {
   sim::SimulatedDevice device;
   FakeSysfs sysfs;
   std::unique_ptr<PortPlatform> platform;
-  TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
+  std::unique_ptr<DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
   HeadlessWindow* w = nullptr;
 };
 

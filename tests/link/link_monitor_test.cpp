@@ -314,7 +314,7 @@ TEST(LinkMonitor, ClosingTheDialogClosesThePort) {
   f.SelectModel(kModel2);
   f.TickAndPaint();
   ASSERT_NE(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
-  f.dlg.reset();
+  f.h->dlg.reset();
   // The port is free again: another program can take it.
   SerialLink other;
   other.deviceDir = f.line.DeviceDir();
