@@ -22,6 +22,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
 #include "support/DialogHarness.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
@@ -221,7 +222,7 @@ class FaultBench {
     line->ClearReceived();
     RunUpdate();
     EXPECT_TRUE(w->messageBoxes.empty()) << ToUtf8(w->messageBoxes.front().text);
-    EXPECT_EQ(w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
+    EXPECT_EQ(w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
     EXPECT_EQ(device->AcceptedImage(), JoinRecords(records));
     EXPECT_TRUE(SentOnlyTheFile(line->Received(), model, records));
   }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 
 namespace quorvel {
@@ -20,9 +21,9 @@ using protocol::kModel1;
 using protocol::kModel2;
 using Answer = sim::SimulatedDevice::Answer;
 
-const Text kHints[] = {u"Connect your USB adaptor to PC, Red signal change to Green.",
-                       u"Connect your Device to USB adaptor, Red signal change to Green.",
-                       u"You can update the software."};
+const Text kHints[] = {test::english::kHintNoAdapter,
+                       test::english::kHintNoDevice,
+                       test::english::kHintReady};
 
 // Allowance on top of the protocol's own waits for a loaded machine.
 constexpr long long kSlackMs = 3000;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 
 namespace quorvel {
@@ -30,15 +31,8 @@ constexpr long long kSlackMs = 3000;
 constexpr uint32_t kCommandMs = 500 + 1000;  // one handshake attempt: echo and reply
 constexpr uint32_t kRecordMs = 2000 + 6 * 2000;  // a record's echo and six verdict reads
 
-const Text kTimeoutD6 = u"Update Error: TX=0xD6, TX Timeover!";
-const Text kTimeoutD7 = u"Update Error: TX=0xD7, TX Timeover!";
-const Text kTransferError = u"Update Error: Data transfer error!";
-const Text kTooManyResends = u"Update Error: repeat Data transfer over four time!";
-const Text kNoVerdict = u"Update Error: No reply from device!";
-const Text kCrcError = u"Update Error: Data transfer crc error!";
 const Text kPurgeFailed = u"串口缓存清空失败!";
 const Text kNoAdapter = u"USB Connection Error!";
-const Text kSuccess = u"Updated successfully!";
 
 // Records of different sizes and contents, so that every byte sent can be
 // told apart: 12, 22, 7 and 32 bytes.
@@ -82,48 +76,48 @@ void AtFirstPump(FaultBench& b, std::function<void(FaultBench&)> action) {
 
 const UpdateCell kCells[] = {
     // --- adapter pulled in the handshake
-    {"Model2HandshakePulledBeforeEcho", kModel2, PullAfter(1), End::FailureExit, kTimeoutD7, 0,
+    {"Model2HandshakePulledBeforeEcho", kModel2, PullAfter(1), End::FailureExit, test::english::kTimeoutD7, 0,
      kCommandMs, true},
     {"Model2HandshakePulledAfterEcho", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
-     kTimeoutD7, 0, 2 * kCommandMs, true},
-    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, kTimeoutD6, 0, kCommandMs,
+     test::english::kTimeoutD7, 0, 2 * kCommandMs, true},
+    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, test::english::kTimeoutD6, 0, kCommandMs,
      true},
-    {"Model1Phase2Pulled", kModel1, PullAfter(5), End::FailureExit, kTimeoutD7, 0, 5 * kCommandMs,
+    {"Model1Phase2Pulled", kModel1, PullAfter(5), End::FailureExit, test::english::kTimeoutD7, 0, 5 * kCommandMs,
      true},
-    {"Model1Phase3Pulled", kModel1, PullAfter(6), End::FailureExit, kTimeoutD6, 0, 6 * kCommandMs,
+    {"Model1Phase3Pulled", kModel1, PullAfter(6), End::FailureExit, test::english::kTimeoutD6, 0, 6 * kCommandMs,
      true},
-    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, kTimeoutD7, 0, 10 * kCommandMs,
+    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, test::english::kTimeoutD7, 0, 10 * kCommandMs,
      true},
     // The line goes while the device is still to reply: the reply wait
     // ends at once, and the next command cannot be sent.
     {"Model1Phase1PulledAwaitingReply", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
-     kTimeoutD6, 0, 2 * kCommandMs, true},
+     test::english::kTimeoutD6, 0, 2 * kCommandMs, true},
     {"Model1Phase2PulledAwaitingReply", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::HangUp(300)); }, End::FailureExit,
-     kTimeoutD7, 0, 6 * kCommandMs, true},
+     test::english::kTimeoutD7, 0, 6 * kCommandMs, true},
     {"Model1Phase3PulledAwaitingReply", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(3, Answer::HangUp(300)); }, End::FailureExit,
-     kTimeoutD6, 0, 7 * kCommandMs, true},
+     test::english::kTimeoutD6, 0, 7 * kCommandMs, true},
     {"Model1Phase4PulledAwaitingReply", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::HangUp(300)); }, End::FailureExit,
-     kTimeoutD7, 0, 11 * kCommandMs, true},
+     test::english::kTimeoutD7, 0, 11 * kCommandMs, true},
     // --- adapter pulled during the transfer and after it
-    {"Model2PulledMidRecord", kModel2, PullAfter(1 + 12 + 10), End::FailureExit, kTransferError, 0,
+    {"Model2PulledMidRecord", kModel2, PullAfter(1 + 12 + 10), End::FailureExit, test::english::kTransferError, 0,
      kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledMidRecord", kModel1, PullAfter(10 + 12 + 22 + 3), End::FailureExit,
-     kTransferError, 0, 10 * kCommandMs + 3 * kRecordMs, true},
+     test::english::kTransferError, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledBetweenEchoAndVerdict", kModel2,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::HangUp(300)});
      },
-     End::FailureExit, kNoVerdict, 0, kCommandMs + 2 * kRecordMs, true},
+     End::FailureExit, test::english::kNoVerdict, 0, kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledBetweenEchoAndVerdict", kModel1,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::Accept(), Answer::HangUp(300)});
      },
-     End::FailureExit, kNoVerdict, 0, 10 * kCommandMs + 3 * kRecordMs, true},
+     End::FailureExit, test::english::kNoVerdict, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledDuringFinalPause", kModel2,
      [](FaultBench& b) {
        test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
@@ -162,22 +156,22 @@ const UpdateCell kCells[] = {
     // is sent to it.
     {"Model2HandshakeReplyGarbageFails", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0x3C})); }, End::FailureExit,
-     kTimeoutD7, 0, kCommandMs, false},
+     test::english::kTimeoutD7, 0, kCommandMs, false},
     {"Model2HandshakeReplyTooLate", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0xD7}, 4600)); },
-     End::FailureExit, kTimeoutD7, 4 * 1000, 4 * kCommandMs, false},
+     End::FailureExit, test::english::kTimeoutD7, 4 * 1000, 4 * kCommandMs, false},
     {"Model1Phase2ReplyGarbageFails", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::Of({0x00})); }, End::FailureExit,
-     kTimeoutD7, 0, 5 * kCommandMs, false},
+     test::english::kTimeoutD7, 0, 5 * kCommandMs, false},
     {"Model1Phase4ReplyTooLate", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::Of({0xD7}, 4600)); },
-     End::FailureExit, kTimeoutD7, 4 * 1000, 13 * kCommandMs, false},
+     End::FailureExit, test::english::kTimeoutD7, 4 * 1000, 13 * kCommandMs, false},
     {"VerdictGarbageFourTimes", kModel2,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::Reject(0x3C), Answer::Reject(0xFF),
                               Answer::Reject(0x00), Answer::Reject(0xD7)});
      },
-     End::FailureExit, kTooManyResends, 0, kCommandMs + 5 * kRecordMs, false},
+     End::FailureExit, test::english::kTooManyResends, 0, kCommandMs + 5 * kRecordMs, false},
     {"VerdictGarbageThreeTimesThenAccepted", kModel1,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Reject(0x13), Answer::Reject(0x11 ^ 0xFF),
@@ -188,10 +182,10 @@ const UpdateCell kCells[] = {
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::Accept(12500)});
      },
-     End::FailureExit, kNoVerdict, 6 * 2000, kCommandMs + 2 * kRecordMs, false},
+     End::FailureExit, test::english::kNoVerdict, 6 * 2000, kCommandMs + 2 * kRecordMs, false},
     {"RecordEchoTooLate", kModel2,
      [](FaultBench& b) { AtFirstPump(b, [](FaultBench& b) { b.line->SetEchoDelayMs(2300); }); },
-     End::FailureExit, kTransferError, 2000, kCommandMs + 2 * kRecordMs, false},
+     End::FailureExit, test::english::kTransferError, 2000, kCommandMs + 2 * kRecordMs, false},
     {"EchoGarbled", kModel2, [](FaultBench& b) { b.line->SetEchoMask(0xFF); }, End::Completed, u"",
      0, kCommandMs + 4 * kRecordMs, false},
     // A burst of noise between two records, enough to fill every later
@@ -215,7 +209,7 @@ const UpdateCell kCells[] = {
          ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 1));
        });
      },
-     End::FailureExit, kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
+     End::FailureExit, test::english::kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
     {"LeftoverGarbageBeforeTheJob", kModel1,
      [](FaultBench& b) {
        b.line->SendGarbage(100, 3);
@@ -270,7 +264,7 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   switch (c.end) {
     case End::Completed:
       EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
-      EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), kSuccess);
+      EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
       EXPECT_EQ(b.h->env.pauses, std::vector<uint32_t>{1000});
       EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 1);
       EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);

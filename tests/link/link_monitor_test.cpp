@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/EnglishTexts.h"
 #include "link/link_fixture.h"
 
 namespace quorvel {
@@ -19,9 +20,6 @@ using protocol::kModel2;
 using test::LinkFixture;
 using Answer = sim::SimulatedDevice::Answer;
 
-const char16_t kHintNoAdapter[] = u"Connect your USB adaptor to PC, Red signal change to Green.";
-const char16_t kHintNoDevice[] = u"Connect your Device to USB adaptor, Red signal change to Green.";
-const char16_t kHintReady[] = u"You can update the software.";
 
 struct ModelCase {
   int32_t model;
@@ -48,14 +46,14 @@ TEST(LinkMonitor, ReachesStateTwoInTwoTicksForBothModels) {
     EXPECT_EQ(f.Invalidations(), 1u);
     EXPECT_EQ(f.w->invalidations.back(), test::Peer(*f.dlg).m_rcLamps);
     // Texts follow at once after discovery, before any paint.
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
     EXPECT_EQ(f.line.ReceivedCount(), 0u);  // not probed in the same tick
 
     f.TickAndPaint();
     EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
     EXPECT_EQ(f.Invalidations(), 2u);
     EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), c.versionText);
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintReady);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintReady);
     EXPECT_EQ(f.w->paintOps[0].colour, 0x00FF00u);
     EXPECT_EQ(f.w->paintOps[1].colour, 0x00FF00u);
     const uint8_t probe = f.device.ProbeCommand();
@@ -85,7 +83,7 @@ TEST(LinkMonitor, AHeldAdapterIsToldOnceThenTheLinkComesUp) {
 
   ::close(holder);
   f.TickAndPaint();
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
   f.TickAndPaint();
   EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   EXPECT_EQ(reported.size(), 1u);
@@ -147,7 +145,7 @@ TEST(LinkMonitor, DeviceGoingSilentDropsToOneAndEmptiesTheVersion) {
   f.TickAndPaint();
   EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
   EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"");
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
   f.device.SetSilent(false);
   f.TickAndPaint();
   EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
@@ -169,7 +167,7 @@ TEST(LinkMonitor, UnplugDropsToZeroClosesThePortAndReplugRecovers) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
     EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoAdapter);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoAdapter);
     EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"");
     f.TickAndPaint();  // the adapter is gone: discovery finds nothing to open
     EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
@@ -254,14 +252,14 @@ TEST(LinkMonitor, ModelSwitchClosesThePortWithoutRepainting) {
   EXPECT_EQ(test::Peer(*f.dlg).m_baudRate, 1200);
   EXPECT_EQ(f.Invalidations(), invalidations);
   // The lamps and texts keep showing the old state until the next tick.
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintReady);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintReady);
   ASSERT_EQ(f.w->timerLog.size(), timerEvents + 2);
   EXPECT_FALSE(f.w->timerLog[timerEvents].set);
   EXPECT_TRUE(f.w->timerLog[timerEvents + 1].set);
   EXPECT_EQ(f.w->timerLog[timerEvents + 1].periodMs, 500u);
   f.TickAndPaint();
   EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
 }
 
 TEST(LinkMonitor, ClickingTheSelectedModelAgainReopensThePort) {

@@ -19,6 +19,7 @@
 #include "link/Protocol.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
+#include "support/EnglishTexts.h"
 #include "support/FakePortPlatform.h"
 #include "support/UpdateRecords.h"
 #include "update/RecordTransfer.h"
@@ -446,7 +447,7 @@ TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
     const UpdateResult result = RunUpdate(link, file, changer);
 
     EXPECT_EQ(result, UpdateResult::FileChanged);
-    EXPECT_EQ(UpdateMessage(result), u"The file is still being written!");
+    EXPECT_EQ(UpdateMessage(result), test::english::kFileChanging);
     EXPECT_TRUE(IsRefusal(result));
     EXPECT_EQ(WritesOf(protocol::kUpdateStart), duringHandshake ? 1u : 0u);
     for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {

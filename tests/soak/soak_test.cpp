@@ -17,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 #include "soak/new_counter.h"
 
@@ -204,13 +205,13 @@ class UpdateSoak {
       ASSERT_TRUE(SentOnlyTheFile(m_b.line->Received(), model, records));
       if (refuse) {
         ASSERT_EQ(m_b.w->messageBoxes.size(), 1u);
-        ASSERT_EQ(m_b.w->messageBoxes[0].text, u"Update Error: Data transfer crc error!");
+        ASSERT_EQ(m_b.w->messageBoxes[0].text, test::english::kCrcError);
         ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
         ++failed;
         ASSERT_TRUE(m_b.TickUntil(0, 1));
       } else {
         ASSERT_TRUE(m_b.w->messageBoxes.empty()) << ToUtf8(m_b.w->messageBoxes[0].text);
-        ASSERT_EQ(m_b.w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
+        ASSERT_EQ(m_b.w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
         ++completed;
         // The monitor reads the version again after an update.
         m_b.Tick();

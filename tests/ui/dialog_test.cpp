@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
 #include "support/DialogHarness.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -26,7 +27,7 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST_F(DialogTest, StartState) {
-  EXPECT_EQ(w.caption, u"Update Routine V1.1.1");
+  EXPECT_EQ(w.caption, test::english::kCaption);
   EXPECT_FALSE(w.checkedRadio.has_value());
   EXPECT_EQ(test::Peer(*dlg).m_model, 0);
   EXPECT_EQ(test::Peer(*dlg).m_baudRate, 19200);
@@ -34,8 +35,8 @@ TEST_F(DialogTest, StartState) {
   EXPECT_EQ(test::Peer(*dlg).m_link.hPort, kInvalidPort);
   EXPECT_EQ(w.TextOf(IDC_VERSION_TEXT), u"");
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT),
-            u"Connect your USB adaptor to PC, Red signal change to Green.");
-  EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Device S/W Version");
+            test::english::kHintNoAdapter);
+  EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), test::english::kSwVersionLabel);
   EXPECT_EQ(w.TextOf(IDC_CONN_GROUP), u"Connection Status");
   EXPECT_EQ(w.TextOf(IDC_LINK_GROUP), u"Device link");
   EXPECT_EQ(w.TextOf(IDC_UPDATE), u"Update");
@@ -171,7 +172,7 @@ TEST_F(DialogTest, MinimisedPaintCentresTheIconAndLeavesTextsAlone) {
   w.Paint(true);
   EXPECT_EQ(w.paintOps.size(), 4u);
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT),
-            u"Connect your Device to USB adaptor, Red signal change to Green.");
+            test::english::kHintNoDevice);
 }
 
 TEST_F(DialogTest, NoAboutItemWhenTheStringIsEmpty) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/TempDir.h"
-#include "support/DialogPeer.h"
+#include "support/DialogHarness.h"
+#include "support/EnglishTexts.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
@@ -15,6 +17,7 @@
 namespace quorvel {
 namespace {
 
+namespace english = test::english;
 using sim::TempDir;
 using test::TestEnvironment;
 
@@ -33,19 +36,11 @@ const std::vector<std::string> kKeys = {
     "USBESCCONN",   "Transferring", "SUCCESSFUL", "DEVICE_SELECT"};
 
 const std::vector<Text> kEnglish = {
-    u"Update Routine V1.1.1",
-    u"Device S/W Version",
-    u"Connection Status",
-    u"Device link",
-    u"Update",
-    u"USB Adapter State",
-    u"Device State",
-    u"Connect your USB adaptor to PC, Red signal change to Green.",
-    u"Connect your Device to USB adaptor, Red signal change to Green.",
-    u"You can update the software.",
-    u"Transferring..",
-    u"Updated successfully!",
-    u"Device Selection"};
+    english::kCaption,         english::kSwVersionLabel, english::kConnStatusLabel,
+    english::kDeviceLinkLabel, english::kUpdateButton,   english::kUsbStateLabel,
+    english::kDeviceStateLabel, english::kHintNoAdapter, english::kHintNoDevice,
+    english::kHintReady,       english::kTransferring,   english::kSuccessful,
+    english::kDeviceSelect};
 
 // A language file with "text<N>" for the N-th key; `skip` leaves a key out.
 std::string LanguageFile(const std::string& skip = "") {
@@ -131,18 +126,21 @@ TEST_F(LocalisedTextsTest, CaptionKeepsFirst259CharactersThenSuffix) {
 
 TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
   // 日本語 in code page 932, as a Japanese Windows machine saves it.
-  dir.WriteFile("JapZemb.ini",
-                "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
-                "USBESCNOCONN=a=b\r\n");
-  test::HeadlessWindowSystem ws;
-  CQuorvelDlg dlg(ws, Env(kJapanese));
-  test::HeadlessWindow& w = ws.Open(dlg);
+  test::DialogHarness h({.adjust = [](Environment& env) {
+    const std::filesystem::path dir = std::filesystem::path(env.programPath).parent_path();
+    std::ofstream(dir / "JapZemb.ini", std::ios::binary)
+        << "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
+           "USBESCNOCONN=a=b\r\n";
+    env.languageSwitchPath = (dir / "Quorvel.conf").string();
+    std::ofstream(env.languageSwitchPath) << kJapanese;
+  }});
+  test::HeadlessWindow& w = *h.w;
   EXPECT_EQ(w.caption, u"日本語 V1.1.1");
   EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Ver");
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT), u"a=b");
   EXPECT_EQ(w.TextOf(IDC_UPDATE), u"df");
-  EXPECT_EQ(test::Peer(dlg).m_texts.m_strSuccessful, u"df");
-  EXPECT_EQ(test::Peer(dlg).m_texts.m_strTransferring, u"df");
+  EXPECT_EQ(h.Peer().m_texts.m_strSuccessful, u"df");
+  EXPECT_EQ(h.Peer().m_texts.m_strTransferring, u"df");
 }
 
 }  // namespace

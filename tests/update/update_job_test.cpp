@@ -17,6 +17,7 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
 #include "support/DialogHarness.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -37,8 +38,6 @@ using test::HexText;
 using test::JoinRecords;
 using test::MakeRecord;
 
-const Text kNoHandshakeD7 = u"Update Error: TX=0xD7, TX Timeover!";
-const Text kSuccess = u"Updated successfully!";
 
 // Another holder of a file, through a lock of its own.
 bool CanLockElsewhere(const Text& path) {
@@ -127,7 +126,7 @@ class UpdateJobTest : public testing::Test {
   // sent, the port open.
   void ExpectChangedFileRefused() {
     ASSERT_EQ(w.messageBoxes.size(), 1u);
-    EXPECT_EQ(w.messageBoxes[0].text, u"The file is still being written!");
+    EXPECT_EQ(w.messageBoxes[0].text, test::english::kFileChanging);
     EXPECT_EQ(w.messageBoxes[0].icon, MbIcon::Stop);
     EXPECT_EQ(w.timers.count(1), 1u);  // the monitor restarts
     EXPECT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
@@ -154,7 +153,7 @@ class UpdateJobTest : public testing::Test {
 
   void ExpectCompletion() {
     EXPECT_TRUE(w.messageBoxes.empty()) << ToUtf8(w.messageBoxes.front().text);
-    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), kSuccess);
+    EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
     EXPECT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
     ASSERT_EQ(w.timers.count(1), 1u);
     EXPECT_EQ(w.timers[1], 500u);
@@ -198,7 +197,7 @@ TEST_F(UpdateJobTest, Model2SendsTheFileByteForByte) {
   bool pausedInOrder = false;
   test::Peer(*dlg).m_env.pauseMs = [&](uint32_t ms) {
     env.pauses.push_back(ms);
-    pausedInOrder = w.TextOf(IDC_STATUS_EDIT) == kSuccess && w.timers.count(1) == 0 &&
+    pausedInOrder = w.TextOf(IDC_STATUS_EDIT) == test::english::kSuccessful && w.timers.count(1) == 0 &&
                     test::Peer(*dlg).m_refreshVersion == 0;
   };
   RunJob();
@@ -232,7 +231,7 @@ TEST_F(UpdateJobTest, OneRecordShowsHundredPercentOnceThenSuccess) {
   PickImage({0x00, 0x03, 0xC0, 0xFF, 0xEE});
   RunJob();
   ExpectCompletion();
-  EXPECT_EQ(StatusTexts(), (std::vector<Text>{u" ", u"Transferring.. 100%", kSuccess}));
+  EXPECT_EQ(StatusTexts(), (std::vector<Text>{u" ", u"Transferring.. 100%", test::english::kSuccessful}));
   EXPECT_GE(w.updateWindowCount, 2);
 }
 
@@ -272,7 +271,7 @@ TEST_F(UpdateJobTest, TransferFailureKeepsTheLastProgress) {
   device->SetVerdicts({Answer::Accept(), Answer::CrcError()});
   RunJob();
 
-  ExpectFailureExit(u"Update Error: Data transfer crc error!");
+  ExpectFailureExit(test::english::kCrcError);
   EXPECT_EQ(ProgressTexts(), std::vector<Text>{u"Transferring.. 50%"});
   EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u"Transferring.. 50%");
 }
@@ -284,7 +283,7 @@ TEST_F(UpdateJobTest, HandshakeFailureShowsNoProgress) {
   line.SetEcho(false);
   device->SetSilent(true);
   RunJob();
-  ExpectFailureExit(kNoHandshakeD7);
+  ExpectFailureExit(test::english::kTimeoutD7);
   EXPECT_EQ(StatusTexts(), std::vector<Text>{u" "});
 }
 
