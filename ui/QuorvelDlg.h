@@ -1,8 +1,9 @@
 #pragma once
-// The main dialog. It owns the whole state of the program. Its handlers are
-// thin: the link monitor (QuorvelDlgLink.cpp) runs the link probe of link/,
-// the update job (QuorvelDlgUpdate.cpp) the record transfer of update/, and
-// both show what those return.
+// The main dialog. It owns the whole state of the program and keeps it to
+// itself. Its handlers are thin: the message map, the texts and the lamp
+// painting (QuorvelDlg.cpp); the link monitor (QuorvelDlgLink.cpp) runs the
+// link probe of link/, the update job (QuorvelDlgUpdate.cpp) the record
+// transfer of update/, and both show what those return.
 
 #include <cstddef>
 #include <cstdint>
