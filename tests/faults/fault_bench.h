@@ -120,7 +120,7 @@ class FaultBench {
     sysfs.AddUsbSerial("ttySIM0", "10c4", "ea60", std::string("USB to UART Bridge"),
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
-    h = std::make_unique<DialogHarness>(DialogOptions{.ports = platform.get()});
+    h = std::make_unique<DialogHarness>(platform.get());
     dlg = h->dlg.get();
     w = h->w;
   }

@@ -30,7 +30,7 @@ class DiscoveryTest : public ::testing::Test {
     std::filesystem::create_symlink(lineA.SlavePath(), devices.Path() / "ttyA");
     std::filesystem::create_symlink(lineB.SlavePath(), devices.Path() / "ttyB");
     h = std::make_unique<test::DialogHarness>(
-        test::DialogOptions{.ports = &ports, .deviceDir = devices.Path().string() + "/"});
+        &ports, devices.Path().string() + "/");
     dlg = h->dlg.get();
     w = h->w;
     w->Click(IDC_MODEL2_RADIO);

@@ -28,7 +28,7 @@ class LinkFixture {
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
     h = std::make_unique<DialogHarness>(
-        DialogOptions{.ports = platform.get(), .deviceDir = line.DeviceDir()});
+        platform.get(), line.DeviceDir());
     dlg = h->dlg.get();
     w = h->w;
   }

@@ -4,7 +4,7 @@
 // the headless window, and the dialog's state through DialogPeer.
 //
 //   test::DialogHarness h;                          // no ports
-//   test::DialogHarness h({.ports = &fake, .deviceDir = line.DeviceDir()});
+//   test::DialogHarness h(&fakePorts, line.DeviceDir());
 //   h.w->Click(IDC_MODEL2_RADIO);
 //   EXPECT_EQ(h.Peer().m_linkState, kNoAdapterPort);
 
@@ -20,21 +20,16 @@
 
 namespace quorvel::test {
 
-struct DialogOptions {
-  // The port list; none at all when null.
-  PortPlatform* ports = nullptr;
-  // Where port names become device files; the harness's directory if empty.
-  std::string deviceDir;
-  // Anything else of the environment, before the dialog is built.
-  std::function<void(Environment&)> adjust;
-};
-
 class DialogHarness {
  public:
-  explicit DialogHarness(const DialogOptions& options = {}) {
-    Environment e = env.Make(dir.Path().string(), options.ports);
-    if (!options.deviceDir.empty()) e.deviceDir = options.deviceDir;
-    if (options.adjust) options.adjust(e);
+  // `ports`: the port list, none at all when null. `deviceDir`: where port
+  // names become device files, the harness's directory when empty.
+  // `adjust`: anything else of the environment, before the dialog is built.
+  explicit DialogHarness(PortPlatform* ports = nullptr, const std::string& deviceDir = "",
+                         const std::function<void(Environment&)>& adjust = nullptr) {
+    Environment e = env.Make(dir.Path().string(), ports);
+    if (!deviceDir.empty()) e.deviceDir = deviceDir;
+    if (adjust) adjust(e);
     dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
     w = &ws.Open(*dlg);
   }

@@ -126,14 +126,14 @@ TEST_F(LocalisedTextsTest, CaptionKeepsFirst259CharactersThenSuffix) {
 
 TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
   // 日本語 in code page 932, as a Japanese Windows machine saves it.
-  test::DialogHarness h({.adjust = [](Environment& env) {
+  test::DialogHarness h(nullptr, "", [](Environment& env) {
     const std::filesystem::path dir = std::filesystem::path(env.programPath).parent_path();
     std::ofstream(dir / "JapZemb.ini", std::ios::binary)
         << "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
            "USBESCNOCONN=a=b\r\n";
     env.languageSwitchPath = (dir / "Quorvel.conf").string();
     std::ofstream(env.languageSwitchPath) << kJapanese;
-  }});
+  });
   test::HeadlessWindow& w = *h.w;
   EXPECT_EQ(w.caption, u"日本語 V1.1.1");
   EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Ver");
