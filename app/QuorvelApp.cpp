@@ -31,10 +31,9 @@ bool CQuorvelApp::InitInstance() {
   // closed with the dialog.
   TerminationSignals termination([&running] {
     if (running == nullptr) return;
-    if (!running->m_jobRunning) QCoreApplication::exit(0);
+    if (!running->JobRunning()) QCoreApplication::exit(0);
     // Nobody may be there to answer the box of the job's end.
-    running->m_closeUnattended = true;
-    running->OnCommand(IDCANCEL);
+    running->CloseUnattended();
   });
   {
     CQuorvelDlg dlg(windowSystem, m_env);

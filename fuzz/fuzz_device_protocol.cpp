@@ -37,6 +37,7 @@
 #include "FuzzSupport.h"
 #include "MemoryPort.h"
 #include "link/Protocol.h"
+#include "support/DialogPeer.h"
 #include "support/FakePortPlatform.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -148,7 +149,7 @@ struct JobOutcome {
 // one expected next.
 class Model {
  public:
-  Model(int32_t model, const CQuorvelDlg& dlg) : m_model(model), m_dlg(dlg) {}
+  Model(int32_t model, CQuorvelDlg& dlg) : m_model(model), m_dlg(dlg) {}
 
   uint8_t state = 0;
   bool portOpen = false;
@@ -218,7 +219,7 @@ class Model {
       out.icon = MbIcon::None;
       return out;
     }
-    out.statusTexts.push_back(m_dlg.m_strSuccessful);
+    out.statusTexts.push_back(test::Peer(m_dlg).m_texts.m_strSuccessful);
     out.success = true;
     refresh = 1;
     return out;
@@ -340,7 +341,7 @@ class Model {
         error = Msg(UpdateResult::TooManyResends);
         return false;
       }
-      out.statusTexts.push_back(m_dlg.m_strTransferring + u" " +
+      out.statusTexts.push_back(test::Peer(m_dlg).m_texts.m_strTransferring + u" " +
                                 DecimalText(confirmed * 100u / total) + u"%");
       ++out.pumps;
     }
@@ -348,7 +349,7 @@ class Model {
   }
 
   int32_t m_model;
-  const CQuorvelDlg& m_dlg;
+  CQuorvelDlg& m_dlg;
   size_t m_next = 0;
   uint8_t m_rxBuf0 = 0;
 };
@@ -371,22 +372,23 @@ test::FakePortPlatform& Platform() {
 }
 
 // What must hold between steps.
-void CheckSteady(const CQuorvelDlg& dlg, const test::HeadlessWindow& w, const Model& model) {
+void CheckSteady(CQuorvelDlg& dlg, const test::HeadlessWindow& w, const Model& model) {
   FUZZ_CHECK(model.AllTaken());
-  FUZZ_CHECK(dlg.m_linkState <= 2);
-  FUZZ_CHECK(dlg.m_linkState == model.state);
-  FUZZ_CHECK((dlg.m_link.hPort != kInvalidPort) == model.portOpen);
+  FUZZ_CHECK(test::Peer(dlg).m_linkState <= 2);
+  FUZZ_CHECK(test::Peer(dlg).m_linkState == model.state);
+  FUZZ_CHECK((test::Peer(dlg).m_link.hPort != kInvalidPort) == model.portOpen);
   FUZZ_CHECK(fuzz::MemoryPortIsOpen() == model.portOpen);
-  FUZZ_CHECK(dlg.m_refreshVersion == model.refresh);
-  FUZZ_CHECK(!dlg.m_jobRunning);
+  FUZZ_CHECK(test::Peer(dlg).m_refreshVersion == model.refresh);
+  FUZZ_CHECK(!test::Peer(dlg).m_jobRunning);
   if (model.state == 2) {
-    for (int i = 0; i < 7; ++i) FUZZ_CHECK(dlg.m_version[i] == model.version[i]);
-    FUZZ_CHECK(w.TextOf(IDC_VERSION_TEXT) == VersionText(dlg.m_model, model.version));
-    FUZZ_CHECK(w.TextOf(IDC_HINT_TEXT) == dlg.m_strHintReady);
+    for (int i = 0; i < 7; ++i) FUZZ_CHECK(test::Peer(dlg).m_version[i] == model.version[i]);
+    FUZZ_CHECK(w.TextOf(IDC_VERSION_TEXT) == VersionText(test::Peer(dlg).m_model, model.version));
+    FUZZ_CHECK(w.TextOf(IDC_HINT_TEXT) == test::Peer(dlg).m_texts.m_strHintReady);
   } else {
     FUZZ_CHECK(w.TextOf(IDC_VERSION_TEXT).empty());
-    FUZZ_CHECK(w.TextOf(IDC_HINT_TEXT) ==
-               (model.state == 1 ? dlg.m_strHintNoDevice : dlg.m_strHintNoAdapter));
+    FUZZ_CHECK(w.TextOf(IDC_HINT_TEXT) == (model.state == 1
+                                               ? test::Peer(dlg).m_texts.m_strHintNoDevice
+                                               : test::Peer(dlg).m_texts.m_strHintNoAdapter));
   }
 }
 
@@ -445,11 +447,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The window is kept answering during the job's waits, never outside.
     ws.onKeepResponsive = [&] {
-      FUZZ_CHECK(dlg.m_jobRunning);
+      FUZZ_CHECK(test::Peer(dlg).m_jobRunning);
       FUZZ_CHECK(!w.IsEnabled(IDC_UPDATE));
     };
     ws.onPump = [&] {
-      FUZZ_CHECK(dlg.m_jobRunning);
+      FUZZ_CHECK(test::Peer(dlg).m_jobRunning);
       FUZZ_CHECK(!w.IsEnabled(IDC_UPDATE) && !w.IsEnabled(IDC_MODEL1_RADIO) &&
                  !w.IsEnabled(IDC_MODEL2_RADIO));
     };
@@ -481,7 +483,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK((w.timers.count(1) == 1) == out.timerRunning);
     if (out.timerRunning) FUZZ_CHECK(w.timers.at(1) == protocol::kMonitorPeriodMs);
     if (out.box && out.icon == MbIcon::None) {
-      FUZZ_CHECK(dlg.m_link.hPort == kInvalidPort);
+      FUZZ_CHECK(test::Peer(dlg).m_link.hPort == kInvalidPort);
       FUZZ_CHECK(!fuzz::MemoryPortIsOpen());
     }
     FUZZ_CHECK(w.IsEnabled(IDC_UPDATE) && w.IsEnabled(IDC_MODEL1_RADIO) &&
@@ -516,7 +518,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fprintf(stderr, "model %d, job events %zu, %llu ms, pumps %d, link state %d\n",
                    static_cast<int>(modelNo), jobEventsEnd - jobEventsStart,
                    static_cast<unsigned long long>(endMs - startMs), out.pumps,
-                   static_cast<int>(dlg.m_linkState));
+                   static_cast<int>(test::Peer(dlg).m_linkState));
       for (const Text& text : statusTexts) std::fprintf(stderr, "status: %s\n", ToUtf8(text).c_str());
       if (out.box) std::fprintf(stderr, "box: %s\n", ToUtf8(out.text).c_str());
       if (w.endResult) std::fprintf(stderr, "dialog ended\n");

@@ -118,13 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(program.languageFile, data, size);
   const LocalisedTexts dialog = LoadTexts(program.env);
   const Text* fields[] = {
-      &dialog.caption,          &dialog.swVersionLabel, &dialog.connStatusLabel,
-      &dialog.deviceLinkLabel,  &dialog.updateButton,   &dialog.usbStateLabel,
-      &dialog.deviceStateLabel, &dialog.hintNoAdapter,  &dialog.hintNoDevice,
-      &dialog.hintReady,        &dialog.transferring,   &dialog.successful,
-      &dialog.deviceSelect,
+      &dialog.m_strCaption,          &dialog.m_strSwVersionLabel, &dialog.m_strConnStatusLabel,
+      &dialog.m_strDeviceLinkLabel,  &dialog.m_strUpdateButton,   &dialog.m_strUsbStateLabel,
+      &dialog.m_strDeviceStateLabel, &dialog.m_strHintNoAdapter,  &dialog.m_strHintNoDevice,
+      &dialog.m_strHintReady,        &dialog.m_strTransferring,   &dialog.m_strSuccessful,
+      &dialog.m_strDeviceSelect,
   };
-  FUZZ_CHECK(dialog.caption == texts[0] + u" V1.1.1");
+  FUZZ_CHECK(dialog.m_strCaption == texts[0] + u" V1.1.1");
   for (size_t i = 1; i < std::size(kKeys); ++i) {
     FUZZ_CHECK(fields[i]->size() <= kCapacity - 1);
     FUZZ_CHECK(*fields[i] == texts[i]);

@@ -51,14 +51,15 @@ bool SetsLinkState(ProbeOutcome outcome) {
   return false;
 }
 
-bool ReadVersion(SerialLink& link, std::array<uint8_t, kVersionReplyLen>& version) {
+bool ReadVersion(SerialLink& link, VersionReply& version) {
   if (!link.SendCommand(kVersionQuery)) return false;
   if (!link.ReadBytes(kVersionReplyLen, link.rxBuf, kVersionReplyWaitMs)) return false;
   std::copy(link.rxBuf, link.rxBuf + kVersionReplyLen, version.begin());
   return true;
 }
 
-ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool refreshVersion) {
+ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool refreshVersion,
+                        const VersionRead& readVersion) {
   const ProbeValues& v = model == kModel1 ? kProbe1 : kProbe2;
   if (!link.SendCommand(v.command)) {
     link.ClosePort();
@@ -74,7 +75,8 @@ ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool r
     return Result(ProbeOutcome::DeviceStillReady, kDeviceReady);
   }
   ProbeResult result = Result(ProbeOutcome::VersionReadFailed, state);
-  if (!ReadVersion(link, result.version)) return result;
+  const bool read = readVersion ? readVersion(result.version) : ReadVersion(link, result.version);
+  if (!read) return result;
   result.outcome = ProbeOutcome::VersionRead;
   result.state = kDeviceReady;
   result.versionRead = true;

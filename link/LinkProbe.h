@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "link/Protocol.h"
 #include "serial/SerialLink.h"
@@ -48,6 +49,9 @@ enum class ProbeOutcome {
   VersionRead,        // answer accepted, version read: -> 2
 };
 
+// The device's version reply, as received.
+using VersionReply = std::array<uint8_t, protocol::kVersionReplyLen>;
+
 struct ProbeResult {
   ProbeOutcome outcome = ProbeOutcome::NoModel;
   // The link state after the step.
@@ -56,7 +60,7 @@ struct ProbeResult {
   CommandStep lostAt = CommandStep::None;
   // True when `version` holds a version reply read in this step.
   bool versionRead = false;
-  std::array<uint8_t, protocol::kVersionReplyLen> version{};
+  VersionReply version{};
 };
 
 // True for the outcomes that set the link state, after which the window
@@ -66,13 +70,19 @@ bool SetsLinkState(ProbeOutcome outcome);
 // Sends the version query and reads the 7-byte reply into `version`. False,
 // with `version` unchanged, when the query or the reply fails; the port and
 // the link state are left alone.
-bool ReadVersion(SerialLink& link, std::array<uint8_t, protocol::kVersionReplyLen>& version);
+bool ReadVersion(SerialLink& link, VersionReply& version);
+
+// The version read a probe step makes: ReadVersion on the probed link
+// unless the caller reads (and keeps) the version its own way.
+using VersionRead = std::function<bool(VersionReply& version)>;
 
 // One probe of the device of `model` (kModel1 or kModel2) on the open port,
 // coming from `state` (1 or 2): the probe command, its answer and, when the
 // device answered after having been silent or `refreshVersion` is set, the
-// version read. A failure of the line closes the port.
-ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool refreshVersion);
+// version read through `readVersion` (ReadVersion when null). A failure of
+// the line closes the port.
+ProbeResult ProbeDevice(SerialLink& link, int32_t model, LinkState state, bool refreshVersion,
+                        const VersionRead& readVersion = nullptr);
 
 // One tick of the link monitor: in state 0 a search for the adapter
 // (OpenAdapterPort, the device is not probed in the same tick), otherwise

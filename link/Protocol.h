@@ -8,10 +8,12 @@
 
 namespace quorvel::protocol {
 
-// DeviceModel values.
-constexpr int32_t kModelNone = 0;
-constexpr int32_t kModel1 = 1;  // "BRENIX"
-constexpr int32_t kModel2 = 2;  // "OLMAR I"
+// The device model a window or a command works with.
+enum DeviceModel : int32_t {
+  kModelNone = 0,
+  kModel1 = 1,  // "BRENIX"
+  kModel2 = 2,  // "OLMAR I"
+};
 
 // The models as the window's buttons name them.
 constexpr const char16_t* ModelName(int32_t model) {

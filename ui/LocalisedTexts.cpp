@@ -5,7 +5,6 @@
 #include "base/Version.h"
 #include "ui/LanguageSwitch.h"
 #include "ui/ProfileFile.h"
-#include "ui/QuorvelDlg.h"
 #include "update/UpdateMessages.h"
 
 namespace quorvel {
@@ -20,21 +19,21 @@ struct TextEntry {
 
 // In the order in which the texts are read.
 constexpr TextEntry kTexts[] = {
-    {&LocalisedTexts::caption, u"DLG_CAPTION", u"Update Routine"},
-    {&LocalisedTexts::swVersionLabel, u"ESCVER", u"Device S/W Version"},
-    {&LocalisedTexts::connStatusLabel, u"ConnState", u"Connection Status"},
-    {&LocalisedTexts::deviceLinkLabel, u"DeviceLink", u"Device link"},
-    {&LocalisedTexts::updateButton, u"Update", u"Update"},
-    {&LocalisedTexts::usbStateLabel, u"USBState", u"USB Adapter State"},
-    {&LocalisedTexts::deviceStateLabel, u"DeviceState", u"Device State"},
-    {&LocalisedTexts::hintNoAdapter, u"USBESCNOCONN",
+    {&LocalisedTexts::m_strCaption, u"DLG_CAPTION", u"Update Routine"},
+    {&LocalisedTexts::m_strSwVersionLabel, u"ESCVER", u"Device S/W Version"},
+    {&LocalisedTexts::m_strConnStatusLabel, u"ConnState", u"Connection Status"},
+    {&LocalisedTexts::m_strDeviceLinkLabel, u"DeviceLink", u"Device link"},
+    {&LocalisedTexts::m_strUpdateButton, u"Update", u"Update"},
+    {&LocalisedTexts::m_strUsbStateLabel, u"USBState", u"USB Adapter State"},
+    {&LocalisedTexts::m_strDeviceStateLabel, u"DeviceState", u"Device State"},
+    {&LocalisedTexts::m_strHintNoAdapter, u"USBESCNOCONN",
      u"Connect your USB adaptor to PC, Red signal change to Green."},
-    {&LocalisedTexts::hintNoDevice, u"USBCONNESCNO",
+    {&LocalisedTexts::m_strHintNoDevice, u"USBCONNESCNO",
      u"Connect your Device to USB adaptor, Red signal change to Green."},
-    {&LocalisedTexts::hintReady, u"USBESCCONN", u"You can update the software."},
-    {&LocalisedTexts::transferring, u"Transferring", kTransferringText},
-    {&LocalisedTexts::successful, u"SUCCESSFUL", kSuccessfulText},
-    {&LocalisedTexts::deviceSelect, u"DEVICE_SELECT", u"Device Selection"},
+    {&LocalisedTexts::m_strHintReady, u"USBESCCONN", u"You can update the software."},
+    {&LocalisedTexts::m_strTransferring, u"Transferring", kTransferringText},
+    {&LocalisedTexts::m_strSuccessful, u"SUCCESSFUL", kSuccessfulText},
+    {&LocalisedTexts::m_strDeviceSelect, u"DEVICE_SELECT", u"Device Selection"},
 };
 
 constexpr const char16_t* kSection = u"Lab";
@@ -59,25 +58,8 @@ LocalisedTexts LoadTexts(const Environment& env) {
   } else {
     for (const TextEntry& entry : kTexts) texts.*entry.field = entry.english;
   }
-  texts.caption += kVersionSuffix;
+  texts.m_strCaption += kVersionSuffix;
   return texts;
-}
-
-void CQuorvelDlg::LoadLocalisedTexts() {
-  LocalisedTexts texts = LoadTexts(m_env);
-  m_strCaption = std::move(texts.caption);
-  m_strSwVersionLabel = std::move(texts.swVersionLabel);
-  m_strConnStatusLabel = std::move(texts.connStatusLabel);
-  m_strDeviceLinkLabel = std::move(texts.deviceLinkLabel);
-  m_strUpdateButton = std::move(texts.updateButton);
-  m_strUsbStateLabel = std::move(texts.usbStateLabel);
-  m_strDeviceStateLabel = std::move(texts.deviceStateLabel);
-  m_strHintNoAdapter = std::move(texts.hintNoAdapter);
-  m_strHintNoDevice = std::move(texts.hintNoDevice);
-  m_strHintReady = std::move(texts.hintReady);
-  m_strTransferring = std::move(texts.transferring);
-  m_strSuccessful = std::move(texts.successful);
-  m_strDeviceSelect = std::move(texts.deviceSelect);
 }
 
 }  // namespace quorvel

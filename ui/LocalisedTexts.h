@@ -9,19 +9,19 @@
 namespace quorvel {
 
 struct LocalisedTexts {
-  Text caption;  // with the version suffix " V1.1.1"
-  Text swVersionLabel;
-  Text connStatusLabel;
-  Text deviceLinkLabel;
-  Text updateButton;
-  Text usbStateLabel;
-  Text deviceStateLabel;
-  Text hintNoAdapter;
-  Text hintNoDevice;
-  Text hintReady;
-  Text transferring;
-  Text successful;
-  Text deviceSelect;
+  Text m_strCaption;  // with the version suffix " V1.1.1"
+  Text m_strSwVersionLabel;
+  Text m_strConnStatusLabel;
+  Text m_strDeviceLinkLabel;
+  Text m_strUpdateButton;
+  Text m_strUsbStateLabel;
+  Text m_strDeviceStateLabel;
+  Text m_strHintNoAdapter;
+  Text m_strHintNoDevice;
+  Text m_strHintReady;
+  Text m_strTransferring;
+  Text m_strSuccessful;
+  Text m_strDeviceSelect;
 };
 
 // Reads the language switch and, if it selects the language file, the file;

@@ -6,6 +6,31 @@
 
 namespace quorvel {
 
+using namespace protocol;
+
+namespace {
+
+constexpr ColorRef kRed = 0x0000FF;
+constexpr ColorRef kGreen = 0x00FF00;
+
+struct LampColours {
+  ColorRef usb;
+  ColorRef device;
+};
+
+LampColours ColoursFor(LinkState linkState) {
+  switch (linkState) {
+    case kDeviceSilent:
+      return {kGreen, kRed};
+    case kDeviceReady:
+      return {kGreen, kGreen};
+    default:
+      return {kRed, kRed};
+  }
+}
+
+}  // namespace
+
 CQuorvelDlg::CQuorvelDlg(WindowSystem& windowSystem, Environment environment)
     : CDialogEx(IDD_QUORVEL_DIALOG, windowSystem, nullptr), m_env(std::move(environment)) {
   m_hIcon = windowSystem.LoadIcon(IDR_MAINFRAME);
@@ -27,17 +52,18 @@ bool CQuorvelDlg::OnInitDialog() {
   m_wnd->SetIcon(m_hIcon, false);
 
   LoadLocalisedTexts();
-  m_wnd->SetWindowText(m_strCaption);
+  const LocalisedTexts& t = m_texts;
+  m_wnd->SetWindowText(t.m_strCaption);
 
-  m_wnd->SetDlgItemText(IDC_SWVER_GROUP, m_strSwVersionLabel);
-  m_wnd->SetDlgItemText(IDC_CONN_GROUP, m_strConnStatusLabel);
-  m_wnd->SetDlgItemText(IDC_USB_LABEL, m_strUsbStateLabel);
-  m_wnd->SetDlgItemText(IDC_DEVICE_LABEL, m_strDeviceStateLabel);
-  m_wnd->SetDlgItemText(IDC_UPDATE, m_strUpdateButton);
-  m_wnd->SetDlgItemText(IDC_LINK_GROUP, m_strDeviceLinkLabel);
+  m_wnd->SetDlgItemText(IDC_SWVER_GROUP, t.m_strSwVersionLabel);
+  m_wnd->SetDlgItemText(IDC_CONN_GROUP, t.m_strConnStatusLabel);
+  m_wnd->SetDlgItemText(IDC_USB_LABEL, t.m_strUsbStateLabel);
+  m_wnd->SetDlgItemText(IDC_DEVICE_LABEL, t.m_strDeviceStateLabel);
+  m_wnd->SetDlgItemText(IDC_UPDATE, t.m_strUpdateButton);
+  m_wnd->SetDlgItemText(IDC_LINK_GROUP, t.m_strDeviceLinkLabel);
   m_wnd->SetDlgItemText(IDC_VERSION_TEXT, u"");
-  m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_strHintNoAdapter);
-  m_wnd->SetDlgItemText(IDC_SELECT_GROUP, m_strDeviceSelect);
+  m_wnd->SetDlgItemText(IDC_HINT_TEXT, t.m_strHintNoAdapter);
+  m_wnd->SetDlgItemText(IDC_SELECT_GROUP, t.m_strDeviceSelect);
 
   m_rcUsbLamp = m_wnd->GetDlgItemClientRect(IDC_USB_LAMP);
   m_rcDeviceLamp = m_wnd->GetDlgItemClientRect(IDC_DEVICE_LAMP);
@@ -58,6 +84,29 @@ void CQuorvelDlg::OnSysCommand(unsigned nID, long lParam) {
   } else {
     CDialogEx::OnSysCommand(nID, lParam);
   }
+}
+
+void CQuorvelDlg::LoadLocalisedTexts() { m_texts = LoadTexts(m_env); }
+
+// The two status lamps, or the icon while minimised.
+void CQuorvelDlg::OnPaint() {
+  if (m_wnd->IsIconic()) {
+    m_wnd->IconEraseBackground();
+    const int cxIcon = m_wnd->IconWidth();
+    const int cyIcon = m_wnd->IconHeight();
+    const Rect rect = m_wnd->GetClientRect();
+    const int x = (rect.Width() - cxIcon + 1) / 2;
+    const int y = (rect.Height() - cyIcon + 1) / 2;
+    m_wnd->DrawIcon(x, y, m_hIcon);
+    return;
+  }
+  const LampColours colours = ColoursFor(m_linkState);
+  m_wnd->Rectangle(m_rcUsbLamp, colours.usb);
+  m_wnd->Rectangle(m_rcDeviceLamp, colours.device);
+  m_wnd->DrawEdge(m_rcUsbLamp, EDGE_SUNKEN, BF_RECT);
+  m_wnd->DrawEdge(m_rcDeviceLamp, EDGE_SUNKEN, BF_RECT);
+  ShowLinkStatus();
+  CDialogEx::OnPaint();
 }
 
 IconHandle CQuorvelDlg::OnQueryDragIcon() { return m_hIcon; }
@@ -84,6 +133,11 @@ void CQuorvelDlg::OnOK() {
     return;
   }
   CDialogEx::OnOK();
+}
+
+void CQuorvelDlg::CloseUnattended() {
+  m_closeUnattended = true;
+  OnCommand(IDCANCEL);
 }
 
 void CQuorvelDlg::OnCancel() {

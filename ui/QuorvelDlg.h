@@ -1,17 +1,23 @@
 #pragma once
-// The main dialog. It owns the whole state of the program. Its handlers are
-// thin: the link monitor (QuorvelDlgLink.cpp) runs the link probe of link/,
-// the update job (QuorvelDlgUpdate.cpp) the record transfer of update/, and
-// both show what those return.
+// The main dialog. It owns the whole state of the program and keeps it to
+// itself. Its handlers are thin: the message map, the texts and the lamp
+// painting (QuorvelDlg.cpp); the link monitor (QuorvelDlgLink.cpp) runs the
+// link probe of link/, the update job (QuorvelDlgUpdate.cpp) the record
+// transfer of update/, and both show what those return.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
-#include "link/AdapterRotation.h"
-#include "serial/SerialLink.h"
 #include "base/WideText.h"
+#include "link/AdapterRotation.h"
+#include "link/LinkProbe.h"
+#include "link/Protocol.h"
+#include "serial/SerialLink.h"
 #include "ui/DialogEx.h"
 #include "ui/Environment.h"
+#include "ui/LocalisedTexts.h"
 
 namespace quorvel {
 
@@ -19,6 +25,13 @@ enum class UpdateResult;
 
 // The window timer that drives the link monitor.
 constexpr unsigned kLinkTimerId = 1;
+// A shown link state that no state equals: the version and hint fields are
+// written anew at the next ShowLinkStatus.
+constexpr uint8_t kStateShownAnew = 0xFF;
+
+namespace test {
+class DialogPeer;
+}
 
 class CQuorvelDlg : public CDialogEx {
  public:
@@ -34,6 +47,18 @@ class CQuorvelDlg : public CDialogEx {
   void OnCommand(int id) override;
   void OnOK() override;
   void OnCancel() override;
+
+  // True while an update job holds the port.
+  bool JobRunning() const { return m_jobRunning; }
+  // A close request from outside the window (a termination signal): during
+  // a job it waits for the job's end, which is then told in one line outside
+  // the window instead of a box.
+  void CloseUnattended();
+
+ private:
+  // Reaches the state for the tests' harness.
+  friend class test::DialogPeer;
+  class JobProgress;
 
   void OnUpdateClicked();
   void SelectModel1();
@@ -51,35 +76,53 @@ class CQuorvelDlg : public CDialogEx {
   void FindAdapterPort();
 
   // --- update jobs
-  Text ChooseUpdateFile(int32_t model);
+  Text ChooseUpdateFile(protocol::DeviceModel model);
   void RunUpdateModel1();
   void RunUpdateModel2();
   void PumpMessages();
 
+  // One monitor step for `model`.
+  void ProbeStep(protocol::DeviceModel model);
+  // The probe of the device on the open port, and what it found shown.
+  void Probe(protocol::DeviceModel model);
+  // Closes the port of the adapter whose turn is over and opens the next
+  // adapter's.
+  void MoveToNextAdapter();
+  PortPlatform& Ports();
+  // Hands a line to the environment's trace (--verbose), if any.
+  void Trace(const std::string& line) const;
+  void SelectModel(protocol::DeviceModel model, int32_t baudRate);
+  void InvalidateLamps();
+  // Shared body of the two jobs.
+  void RunUpdate(protocol::DeviceModel model);
+  // The message box of a job's end: the stop icon for a refusal, none for a
+  // failure of the handshake or the transfer.
+  void ShowJobEnd(UpdateResult result);
+  // The end of a job that held the port: the controls back, how it ended
+  // shown, the monitor restarted, then a close that was asked for meanwhile.
+  void EndJob(UpdateResult result);
+  // Disables (true) or enables the Update and model buttons.
+  void LockControlsForJob(bool locked);
+  // Waits `ms` with the window painted and answering the desktop, taking no
+  // input; `hook` stands in for it when set (tests).
+  void WaitResponsive(uint32_t ms, const std::function<void(uint32_t)>& hook);
+
   // --- state, in declaration order
   IconHandle m_hIcon = 0;
-  Text m_strCaption;
-  Text m_strSwVersionLabel;
-  Text m_strConnStatusLabel;
-  Text m_strDeviceLinkLabel;
-  Text m_strUpdateButton;
-  Text m_strUsbStateLabel;
-  Text m_strDeviceStateLabel;
+  // The thirteen texts (m_strCaption ... m_strDeviceSelect), English or
+  // from the language file.
+  LocalisedTexts m_texts;
   Rect m_rcUsbLamp;
   Rect m_rcDeviceLamp;
   Rect m_rcLamps;
-  uint8_t m_linkState = 0;
-  uint8_t m_shownLinkState = 0;
-  Text m_strSuccessful;
-  Text m_strHintNoAdapter;
-  Text m_strHintNoDevice;
-  Text m_strHintReady;
-  Text m_strTransferring;
-  Text m_strDeviceSelect;
+  LinkState m_linkState = kNoAdapterPort;
+  // The state whose texts the version and hint fields show; kStateShownAnew
+  // makes the next ShowLinkStatus write them whatever the state.
+  uint8_t m_shownLinkState = kNoAdapterPort;
   uint8_t m_version[7] = {};
   SerialLink m_link;
   int32_t m_refreshVersion = 0;
-  int32_t m_model = 0;
+  protocol::DeviceModel m_model = protocol::kModelNone;
   int32_t m_baudRate = 19200;
 
   // --- our own additions
@@ -105,33 +148,6 @@ class CQuorvelDlg : public CDialogEx {
   Text m_portProblem;
   // The latest failure to open an adapter's port, of any kind, for the trace.
   Text m_lastPortFailure;
-
- private:
-  // One monitor step for `model`.
-  void ProbeStep(int32_t model);
-  // The probe of the device on the open port, and what it found shown.
-  void Probe(int32_t model);
-  // Closes the port of the adapter whose turn is over and opens the next
-  // adapter's.
-  void MoveToNextAdapter();
-  PortPlatform& Ports();
-  // Hands a line to the environment's trace (--verbose), if any.
-  void Trace(const std::string& line) const;
-  void SelectModel(int32_t model, int32_t baudRate);
-  void InvalidateLamps();
-  // Shared body of the two jobs.
-  void RunUpdate(int32_t model);
-  // The message box of a job's end: the stop icon for a refusal, none for a
-  // failure of the handshake or the transfer.
-  void ShowJobEnd(UpdateResult result);
-  // The end of a job that held the port: the controls back, how it ended
-  // shown, the monitor restarted, then a close that was asked for meanwhile.
-  void EndJob(UpdateResult result);
-  // Disables (true) or enables the Update and model buttons.
-  void LockControlsForJob(bool locked);
-  // Waits `ms` with the window painted and answering the desktop, taking no
-  // input; `hook` stands in for it when set (tests).
-  void WaitResponsive(uint32_t ms, const std::function<void(uint32_t)>& hook);
 };
 
 }  // namespace quorvel

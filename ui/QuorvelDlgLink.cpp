@@ -20,7 +20,7 @@ using namespace protocol;
 
 namespace {
 
-const char* StateName(uint8_t state) {
+const char* StateName(LinkState state) {
   switch (state) {
     case kNoAdapterPort: return "no adapter";
     case kDeviceSilent: return "adapter found, device silent";
@@ -36,7 +36,7 @@ void CQuorvelDlg::Trace(const std::string& line) const {
 }
 
 void CQuorvelDlg::OnLinkTimer() {
-  const uint8_t before = m_linkState;
+  const LinkState before = m_linkState;
   if (m_model == kModel1) ProbeModel1();
   else if (m_model == kModel2) ProbeModel2();
   if (m_linkState != before) {
@@ -50,7 +50,7 @@ void CQuorvelDlg::OnLinkTimer() {
 void CQuorvelDlg::ProbeModel1() { ProbeStep(kModel1); }
 void CQuorvelDlg::ProbeModel2() { ProbeStep(kModel2); }
 
-void CQuorvelDlg::ProbeStep(int32_t model) {
+void CQuorvelDlg::ProbeStep(DeviceModel model) {
   if (m_linkState == kNoAdapterPort) {
     FindAdapterPort();
     if (m_linkState == kDeviceSilent) ShowLinkStatus();
@@ -59,17 +59,20 @@ void CQuorvelDlg::ProbeStep(int32_t model) {
   }
   // The device may be behind another adapter of the same kind; with one
   // adapter nothing changes.
-  if (m_rotation.Tick(static_cast<LinkState>(m_linkState))) MoveToNextAdapter();
+  if (m_rotation.Tick(m_linkState)) MoveToNextAdapter();
 }
 
-void CQuorvelDlg::Probe(int32_t model) {
-  const ProbeResult result = ProbeDevice(m_link, model, static_cast<LinkState>(m_linkState),
-                                         m_refreshVersion != 0);
+void CQuorvelDlg::Probe(DeviceModel model) {
+  const ProbeResult result =
+      ProbeDevice(m_link, model, m_linkState, m_refreshVersion != 0, [this](VersionReply& version) {
+        if (!ReadDeviceVersion()) return false;
+        std::copy(m_version, m_version + 7, version.begin());
+        return true;
+      });
   if (result.versionRead) {
-    std::copy(result.version.begin(), result.version.end(), m_version);
     // A re-read after an update keeps state 2; show the new version anyway,
     // the user has just updated and wants to see it.
-    if (m_linkState == kDeviceReady) m_shownLinkState = 0xFF;
+    if (m_linkState == kDeviceReady) m_shownLinkState = kStateShownAnew;
     m_refreshVersion = 0;
   }
   m_linkState = result.state;
@@ -89,8 +92,10 @@ PortPlatform& CQuorvelDlg::Ports() {
   return m_env.portPlatform != nullptr ? *m_env.portPlatform : SystemPortPlatform();
 }
 
+// The version read of the probe step: stored in m_version only when the
+// whole reply came.
 bool CQuorvelDlg::ReadDeviceVersion() {
-  std::array<uint8_t, kVersionReplyLen> version{};
+  VersionReply version{};
   if (!ReadVersion(m_link, version)) return false;
   std::copy(version.begin(), version.end(), m_version);
   return true;
@@ -112,7 +117,7 @@ void CQuorvelDlg::FindAdapterPort() {
     m_portProblem = problem;
     if (!problem.empty() && m_env.reportLine) m_env.reportLine(ToUtf8(problem));
     if (m_linkState == kNoAdapterPort) {
-      m_shownLinkState = 0xFF;  // the hint is shown anew
+      m_shownLinkState = kStateShownAnew;  // the hint is shown anew
       InvalidateLamps();
     }
   }
@@ -129,15 +134,16 @@ void CQuorvelDlg::ShowLinkStatus() {
   switch (m_linkState) {
     case kNoAdapterPort:
       m_wnd->SetDlgItemText(IDC_VERSION_TEXT, u"");
-      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_portProblem.empty() ? m_strHintNoAdapter : m_portProblem);
+      m_wnd->SetDlgItemText(IDC_HINT_TEXT,
+                            m_portProblem.empty() ? m_texts.m_strHintNoAdapter : m_portProblem);
       break;
     case kDeviceSilent:
       m_wnd->SetDlgItemText(IDC_VERSION_TEXT, u"");
-      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_strHintNoDevice);
+      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_texts.m_strHintNoDevice);
       break;
     case kDeviceReady:
       m_wnd->SetDlgItemText(IDC_VERSION_TEXT, FormatVersion(m_model, m_version));
-      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_strHintReady);
+      m_wnd->SetDlgItemText(IDC_HINT_TEXT, m_texts.m_strHintReady);
       break;
     default:
       break;
@@ -153,7 +159,7 @@ void CQuorvelDlg::SelectModel2() {
   SelectModel(kModel2, kBaudModel2);
 }
 
-void CQuorvelDlg::SelectModel(int32_t model, int32_t baudRate) {
+void CQuorvelDlg::SelectModel(DeviceModel model, int32_t baudRate) {
   m_wnd->KillTimer(kLinkTimerId);
   m_model = model;
   m_baudRate = baudRate;

@@ -29,14 +29,16 @@ constexpr char16_t kSessionHoldReason[] =
     u"A device's firmware is being updated. Ending the session now would leave the device "
     u"without a complete firmware image.";
 
+}  // namespace
+
 // Shows the progress text and keeps the window alive after every record.
-class WindowProgress final : public TransferObserver {
+class CQuorvelDlg::JobProgress final : public TransferObserver {
  public:
-  explicit WindowProgress(CQuorvelDlg& dlg) : m_dlg(dlg) {}
+  explicit JobProgress(CQuorvelDlg& dlg) : m_dlg(dlg) {}
 
   void OnProgress(uint32_t percent) override {
-    m_dlg.GetWindow()->SetDlgItemText(IDC_STATUS_EDIT,
-                                m_dlg.m_strTransferring + u" " + DecimalText(percent) + u"%");
+    m_dlg.GetWindow()->SetDlgItemText(
+        IDC_STATUS_EDIT, m_dlg.m_texts.m_strTransferring + u" " + DecimalText(percent) + u"%");
     m_dlg.GetWindow()->UpdateWindow();
   }
   void KeepAlive() override { m_dlg.PumpMessages(); }
@@ -56,8 +58,6 @@ class WindowProgress final : public TransferObserver {
   CQuorvelDlg& m_dlg;
 };
 
-}  // namespace
-
 void CQuorvelDlg::OnUpdateClicked() {
   // A click that arrives through the job's own message pump.
   if (m_jobRunning) return;
@@ -65,7 +65,7 @@ void CQuorvelDlg::OnUpdateClicked() {
   else if (m_model == kModel2) RunUpdateModel2();
 }
 
-Text CQuorvelDlg::ChooseUpdateFile(int32_t model) {
+Text CQuorvelDlg::ChooseUpdateFile(DeviceModel model) {
   return m_wnd->ChooseFile(model == kModel1 ? kFilterModel1 : kFilterModel2);
 }
 
@@ -107,7 +107,7 @@ void CQuorvelDlg::WaitResponsive(uint32_t ms, const std::function<void(uint32_t)
   }
 }
 
-void CQuorvelDlg::RunUpdate(int32_t model) {
+void CQuorvelDlg::RunUpdate(DeviceModel model) {
   if (m_jobRunning) return;
 
   if (m_linkState == kNoAdapterPort) {
@@ -149,14 +149,14 @@ void CQuorvelDlg::RunUpdate(int32_t model) {
 
   Trace("update from " + ToUtf8(path) + ": " + std::to_string(file.image->count) +
         " bytes; handshake");
-  WindowProgress progress(*this);
+  JobProgress progress(*this);
   const UpdateResult result = quorvel::RunUpdate(m_link, file, progress);
   file.held.Close();
   m_link.whileWaiting = nullptr;
 
   if (result == UpdateResult::Completed) {
     Trace("update completed");
-    m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_strSuccessful);
+    m_wnd->SetDlgItemText(IDC_STATUS_EDIT, m_texts.m_strSuccessful);
     m_wnd->UpdateWindow();
     // One second without taking input before the monitor resumes. A
     // program that is asked to end has no monitor to resume.
@@ -177,7 +177,8 @@ void CQuorvelDlg::EndJob(UpdateResult result) {
   // while a box is open, ends the program at once.
   LockControlsForJob(false);
   if (m_closePending && m_closeUnattended) {
-    const Text line = result == UpdateResult::Completed ? m_strSuccessful : UpdateMessage(result);
+    const Text line =
+        result == UpdateResult::Completed ? m_texts.m_strSuccessful : UpdateMessage(result);
     if (m_env.reportLine) m_env.reportLine(ToUtf8(line));
     m_closePending = false;
     CDialogEx::OnCancel();

@@ -6,7 +6,6 @@
 // point and then check that the program comes back.
 
 #include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +22,8 @@
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
+#include "support/DialogHarness.h"
 #include "support/FakeSysfs.h"
 #include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
@@ -108,17 +109,6 @@ inline testing::AssertionResult SentOnlyTheFile(const Bytes& sent, int32_t model
   return testing::AssertionSuccess();
 }
 
-// The headless window, with hooks where the job asks for a file.
-class BenchWindow : public HeadlessWindow {
- public:
-  using HeadlessWindow::HeadlessWindow;
-  Text ChooseFile(const Text& filter) override {
-    if (onChooseFile) onChooseFile();
-    return HeadlessWindow::ChooseFile(filter);
-  }
-  std::function<void()> onChooseFile;
-};
-
 template <typename Container>
 void Release(Container& c) {
   Container().swap(c);
@@ -130,16 +120,13 @@ class FaultBench {
     sysfs.AddUsbSerial("ttySIM0", "10c4", "ea60", std::string("USB to UART Bridge"),
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
-    Environment e = env.Make(devices.Path().string(), platform.get());
-    e.deviceDir = devices.Path().string() + "/";
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = std::make_unique<BenchWindow>(ws, *dlg, *FindDialogTemplate(IDD_QUORVEL_DIALOG));
-    dlg->Attach(w.get());
-    dlg->OnInitDialog();
+    h = std::make_unique<DialogHarness>(platform.get());
+    dlg = h->dlg.get();
+    w = h->w;
   }
   ~FaultBench() {
     RemoveAdapter();
-    dlg.reset();
+    h.reset();
   }
   FaultBench(const FaultBench&) = delete;
   FaultBench& operator=(const FaultBench&) = delete;
@@ -148,7 +135,7 @@ class FaultBench {
   void PlugNewAdapter(int32_t model) {
     RemoveAdapter();
     sim::SimulatedLine::Options options;
-    options.directory = devices.Path().string();
+    options.directory = h->dir.Path().string();
     line = std::make_unique<sim::SimulatedLine>(options);
     device = std::make_unique<sim::SimulatedDevice>(*line, model);
   }
@@ -182,12 +169,13 @@ class FaultBench {
   // leave, so that bytes still on their way have arrived and are purged by
   // the next command.
   bool TickUntil(uint8_t state, int maxTicks) {
-    for (int i = 0; i < maxTicks && dlg->m_linkState != state; ++i) {
-      const uint8_t before = dlg->m_linkState;
+    for (int i = 0; i < maxTicks && test::Peer(*dlg).m_linkState != state; ++i) {
+      const uint8_t before = test::Peer(*dlg).m_linkState;
       Tick();
-      if (dlg->m_linkState == before) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (test::Peer(*dlg).m_linkState == before)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return dlg->m_linkState == state;
+    return test::Peer(*dlg).m_linkState == state;
   }
 
   // Paints the whole window and returns the colours of the adapter lamp and
@@ -198,8 +186,8 @@ class FaultBench {
     for (const PaintOp& op : w->paintOps) {
       if (op.kind == PaintOp::Rectangle) fills.push_back(&op);
     }
-    if (fills.size() != 2 || !(fills[0]->rect == dlg->m_rcUsbLamp) ||
-        !(fills[1]->rect == dlg->m_rcDeviceLamp)) {
+    if (fills.size() != 2 || !(fills[0]->rect == test::Peer(*dlg).m_rcUsbLamp) ||
+        !(fills[1]->rect == test::Peer(*dlg).m_rcDeviceLamp)) {
       return {0, 0};
     }
     return {fills[0]->colour, fills[1]->colour};
@@ -215,7 +203,7 @@ class FaultBench {
   Text QueueImage(int32_t model, const std::vector<Bytes>& records) {
     const std::string name = model == protocol::kModel1 ? "image.kyc" : "image.pkc";
     const Text path = FromUtf8(files.WriteFile(name, HexText(JoinRecords(records))).string());
-    ws.filesToPick.push_back(path);
+    h->ws.filesToPick.push_back(path);
     return path;
   }
 
@@ -234,7 +222,7 @@ class FaultBench {
     line->ClearReceived();
     RunUpdate();
     EXPECT_TRUE(w->messageBoxes.empty()) << ToUtf8(w->messageBoxes.front().text);
-    EXPECT_EQ(w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
+    EXPECT_EQ(w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
     EXPECT_EQ(device->AcceptedImage(), JoinRecords(records));
     EXPECT_TRUE(SentOnlyTheFile(line->Received(), model, records));
   }
@@ -248,18 +236,17 @@ class FaultBench {
     Release(w->messageBoxes);
     Release(w->paintOps);
     Release(w->fileFilters);
-    Release(env.pauses);
-    Release(env.fileWaits);
+    Release(h->env.pauses);
+    Release(h->env.fileWaits);
   }
 
-  sim::TempDir devices;  // where the adapter's port appears
   sim::TempDir files;    // update files
   FakeSysfs sysfs;
   std::unique_ptr<PortPlatform> platform;
-  TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
-  std::unique_ptr<BenchWindow> w;
+  // The dialog; the adapter's port appears in its directory.
+  std::unique_ptr<DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
+  HeadlessWindow* w = nullptr;
   std::unique_ptr<sim::SimulatedLine> line;
   std::unique_ptr<sim::SimulatedDevice> device;
 };

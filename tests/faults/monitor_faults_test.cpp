@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 
 namespace quorvel {
@@ -20,9 +21,9 @@ using protocol::kModel1;
 using protocol::kModel2;
 using Answer = sim::SimulatedDevice::Answer;
 
-const Text kHints[] = {u"Connect your USB adaptor to PC, Red signal change to Green.",
-                       u"Connect your Device to USB adaptor, Red signal change to Green.",
-                       u"You can update the software."};
+const Text kHints[] = {test::english::kHintNoAdapter,
+                       test::english::kHintNoDevice,
+                       test::english::kHintReady};
 
 // Allowance on top of the protocol's own waits for a loaded machine.
 constexpr long long kSlackMs = 3000;
@@ -69,7 +70,7 @@ void PutAtPortPath(FaultBench& b, bool symlinkToNowhere) {
 // Waits until bytes sent towards the program are waiting at its port.
 void SendGarbageAndWait(FaultBench& b, size_t count) {
   b.line->SendGarbage(count, 7);
-  ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, count));
+  ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, count));
 }
 
 const MonitorCell kCells[] = {
@@ -93,11 +94,13 @@ const MonitorCell kCells[] = {
     {"VersionPulledBeforeEcho", kModel1, 1, [](FaultBench& b) { b.line->HangUpAfterBytes(2); }, 1,
      true, true, 0, kProbeMs + kVersionMs},
     {"VersionReplyCutByPull", kModel2, 1,
-     [](FaultBench& b) { b.device->SetVersionAnswer(ThenHangUp({1, 2, 3}, 300)); }, 1, true, true, 0,
-     kProbeMs + kVersionMs},
+     [](FaultBench& b) {
+       b.device->SetVersionAnswer(ThenHangUp({1, 2, 3}, 300));
+     },
+     1, true, true, 0, kProbeMs + kVersionMs},
     {"VersionRefreshPulled", kModel2, 2,
      [](FaultBench& b) {
-       b.dlg->m_refreshVersion = 1;
+       test::Peer(*b.dlg).m_refreshVersion = 1;
        b.line->HangUpAfterBytes(2);
      },
      2, true, true, 0, kProbeMs + kVersionMs},
@@ -112,8 +115,10 @@ const MonitorCell kCells[] = {
      [](FaultBench& b) { b.device->SetProbeAnswer(Answer::Of({0x27})); }, 1, true, false, 0,
      kProbeMs},
     {"ProbeAnswerGarbageModel2", kModel2, 2,
-     [](FaultBench& b) { b.device->SetProbeAnswer(Answer::Of({0x3C, 0xD6, 0xBD, 0x26})); }, 1,
-     true, false, 0, kProbeMs},
+     [](FaultBench& b) {
+       b.device->SetProbeAnswer(Answer::Of({0x3C, 0xD6, 0xBD, 0x26}));
+     },
+     1, true, false, 0, kProbeMs},
     {"ProbeAnswerTooFew", kModel2, 2,
      [](FaultBench& b) { b.device->SetProbeAnswer(Answer::Of({0xD6})); }, 1, true, false, 150,
      kProbeMs},
@@ -121,16 +126,24 @@ const MonitorCell kCells[] = {
      [](FaultBench& b) { b.device->SetProbeAnswer(Answer::Of({0x26}, 400)); }, 1, true, false, 100,
      kProbeMs},
     {"ProbeAnswerTooLateModel2", kModel2, 2,
-     [](FaultBench& b) { b.device->SetProbeAnswer(Answer::Of({0xD6, 0x00}, 400)); }, 1, true,
-     false, 150, kProbeMs},
+     [](FaultBench& b) {
+       b.device->SetProbeAnswer(Answer::Of({0xD6, 0x00}, 400));
+     },
+     1, true, false, 150, kProbeMs},
     {"VersionReplyTooFew", kModel1, 1,
-     [](FaultBench& b) { b.device->SetVersionAnswer(Answer::Of({1, 2, 3, 4, 5, 6})); }, 1, true,
-     false, 1000, kProbeMs + kVersionMs},
+     [](FaultBench& b) {
+       b.device->SetVersionAnswer(Answer::Of({1, 2, 3, 4, 5, 6}));
+     },
+     1, true, false, 1000, kProbeMs + kVersionMs},
     {"VersionReplyTooLate", kModel2, 1,
-     [](FaultBench& b) { b.device->SetVersionAnswer(Answer::Of({1, 2, 3, 4, 5, 6, 7}, 1400)); }, 1,
-     true, false, 1000, kProbeMs + kVersionMs},
+     [](FaultBench& b) {
+       b.device->SetVersionAnswer(Answer::Of({1, 2, 3, 4, 5, 6, 7}, 1400));
+     },
+     1, true, false, 1000, kProbeMs + kVersionMs},
     {"VersionReplyGarbageIsShown", kModel1, 1,
-     [](FaultBench& b) { b.device->SetVersionAnswer(Answer::Of({0xFF, 0, 0xFF, 0xFF, 0, 0xFF, 0})); },
+     [](FaultBench& b) {
+       b.device->SetVersionAnswer(Answer::Of({0xFF, 0, 0xFF, 0xFF, 0, 0xFF, 0}));
+     },
      2, true, false, 0, kProbeMs + kVersionMs},
     {"NoiseWithoutDevice", kModel2, 1,
      [](FaultBench& b) {
@@ -181,13 +194,13 @@ TEST_P(MonitorFault, StaysBoundedEndsRightAndRecovers) {
   const int descriptors = OpenDescriptors();
   b.SelectModel(c.model);
   for (uint8_t s = 0; s < c.from; ++s) b.Tick();
-  ASSERT_EQ(b.dlg->m_linkState, c.from);
+  ASSERT_EQ(test::Peer(*b.dlg).m_linkState, c.from);
 
   c.arm(b);
   if (HasFatalFailure()) return;
   b.line->ClearReceived();
   const long long ms = b.Tick();
-  const uint8_t state = b.dlg->m_linkState;
+  const uint8_t state = test::Peer(*b.dlg).m_linkState;
   EXPECT_GE(ms, c.minMs);
   EXPECT_LT(ms, c.maxMs + kSlackMs);
   if (c.to == kOneOrTwo) {
@@ -195,7 +208,7 @@ TEST_P(MonitorFault, StaysBoundedEndsRightAndRecovers) {
   } else {
     EXPECT_EQ(state, c.to);
   }
-  EXPECT_EQ(b.dlg->m_link.hPort != kInvalidPort, c.portOpen);
+  EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort != kInvalidPort, c.portOpen);
   ExpectShows(b, state);
   EXPECT_TRUE(OnlyMonitorCommands(b.line->Received(), c.model));
   EXPECT_TRUE(b.w->messageBoxes.empty());
@@ -206,13 +219,13 @@ TEST_P(MonitorFault, StaysBoundedEndsRightAndRecovers) {
     // The next tick finds the line gone: port closed, state 0, red lamps.
     const long long next = b.Tick();
     EXPECT_LT(next, kProbeMs + kSlackMs);
-    EXPECT_EQ(b.dlg->m_linkState, 0);
-    EXPECT_EQ(b.dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(test::Peer(*b.dlg).m_linkState, 0);
+    EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
     ExpectShows(b, 0);
     // Nothing to find while the adapter is out.
     const size_t invalidations = b.w->invalidations.size();
     b.Tick();
-    EXPECT_EQ(b.dlg->m_linkState, 0);
+    EXPECT_EQ(test::Peer(*b.dlg).m_linkState, 0);
     EXPECT_EQ(b.w->invalidations.size(), invalidations);
     EXPECT_TRUE(OnlyMonitorCommands(b.line->Received(), c.model));
   }
@@ -225,7 +238,7 @@ TEST_P(MonitorFault, StaysBoundedEndsRightAndRecovers) {
   b.line->SetEchoMask(0);
   b.NewDevice(c.model);
   // Late answers still on their way may cost a tick or two.
-  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(b.dlg->m_linkState);
+  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(test::Peer(*b.dlg).m_linkState);
   ExpectShows(b, 2);
 
   const std::vector<Bytes> records = {MakeRecord(10, 0xA1), MakeRecord(20, 0xA2)};

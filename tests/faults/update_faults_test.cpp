@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 
 namespace quorvel {
@@ -30,15 +31,8 @@ constexpr long long kSlackMs = 3000;
 constexpr uint32_t kCommandMs = 500 + 1000;  // one handshake attempt: echo and reply
 constexpr uint32_t kRecordMs = 2000 + 6 * 2000;  // a record's echo and six verdict reads
 
-const Text kTimeoutD6 = u"Update Error: TX=0xD6, TX Timeover!";
-const Text kTimeoutD7 = u"Update Error: TX=0xD7, TX Timeover!";
-const Text kTransferError = u"Update Error: Data transfer error!";
-const Text kTooManyResends = u"Update Error: repeat Data transfer over four time!";
-const Text kNoVerdict = u"Update Error: No reply from device!";
-const Text kCrcError = u"Update Error: Data transfer crc error!";
 const Text kPurgeFailed = u"串口缓存清空失败!";
 const Text kNoAdapter = u"USB Connection Error!";
-const Text kSuccess = u"Updated successfully!";
 
 // Records of different sizes and contents, so that every byte sent can be
 // told apart: 12, 22, 7 and 32 bytes.
@@ -73,7 +67,7 @@ std::function<void(FaultBench&)> PullAfter(size_t count) {
 // Runs `action` at the first message pump, after the first record.
 void AtFirstPump(FaultBench& b, std::function<void(FaultBench&)> action) {
   auto done = std::make_shared<bool>(false);
-  b.ws.onPump = [&b, done, action] {
+  b.h->ws.onPump = [&b, done, action] {
     if (*done) return;
     *done = true;
     action(b);
@@ -82,57 +76,60 @@ void AtFirstPump(FaultBench& b, std::function<void(FaultBench&)> action) {
 
 const UpdateCell kCells[] = {
     // --- adapter pulled in the handshake
-    {"Model2HandshakePulledBeforeEcho", kModel2, PullAfter(1), End::FailureExit, kTimeoutD7, 0,
+    {"Model2HandshakePulledBeforeEcho", kModel2, PullAfter(1), End::FailureExit, test::english::kTimeoutD7, 0,
      kCommandMs, true},
     {"Model2HandshakePulledAfterEcho", kModel2,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 2 * kCommandMs, true},
-    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, kTimeoutD6, 0, kCommandMs, true},
-    {"Model1Phase2Pulled", kModel1, PullAfter(5), End::FailureExit, kTimeoutD7, 0, 5 * kCommandMs,
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
+     test::english::kTimeoutD7, 0, 2 * kCommandMs, true},
+    {"Model1Phase1Pulled", kModel1, PullAfter(1), End::FailureExit, test::english::kTimeoutD6, 0, kCommandMs,
      true},
-    {"Model1Phase3Pulled", kModel1, PullAfter(6), End::FailureExit, kTimeoutD6, 0, 6 * kCommandMs,
+    {"Model1Phase2Pulled", kModel1, PullAfter(5), End::FailureExit, test::english::kTimeoutD7, 0, 5 * kCommandMs,
      true},
-    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, kTimeoutD7, 0,
-     10 * kCommandMs, true},
+    {"Model1Phase3Pulled", kModel1, PullAfter(6), End::FailureExit, test::english::kTimeoutD6, 0, 6 * kCommandMs,
+     true},
+    {"Model1Phase4Pulled", kModel1, PullAfter(10), End::FailureExit, test::english::kTimeoutD7, 0, 10 * kCommandMs,
+     true},
     // The line goes while the device is still to reply: the reply wait
     // ends at once, and the next command cannot be sent.
     {"Model1Phase1PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD6, 0, 2 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::HangUp(300)); }, End::FailureExit,
+     test::english::kTimeoutD6, 0, 2 * kCommandMs, true},
     {"Model1Phase2PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 6 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::HangUp(300)); }, End::FailureExit,
+     test::english::kTimeoutD7, 0, 6 * kCommandMs, true},
     {"Model1Phase3PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(3, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD6, 0, 7 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(3, Answer::HangUp(300)); }, End::FailureExit,
+     test::english::kTimeoutD6, 0, 7 * kCommandMs, true},
     {"Model1Phase4PulledAwaitingReply", kModel1,
-     [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::HangUp(300)); },
-     End::FailureExit, kTimeoutD7, 0, 11 * kCommandMs, true},
+     [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::HangUp(300)); }, End::FailureExit,
+     test::english::kTimeoutD7, 0, 11 * kCommandMs, true},
     // --- adapter pulled during the transfer and after it
-    {"Model2PulledMidRecord", kModel2, PullAfter(1 + 12 + 10), End::FailureExit, kTransferError, 0,
+    {"Model2PulledMidRecord", kModel2, PullAfter(1 + 12 + 10), End::FailureExit, test::english::kTransferError, 0,
      kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledMidRecord", kModel1, PullAfter(10 + 12 + 22 + 3), End::FailureExit,
-     kTransferError, 0, 10 * kCommandMs + 3 * kRecordMs, true},
+     test::english::kTransferError, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledBetweenEchoAndVerdict", kModel2,
-     [](FaultBench& b) { b.device->SetVerdicts({Answer::Accept(), Answer::HangUp(300)}); },
-     End::FailureExit, kNoVerdict, 0, kCommandMs + 2 * kRecordMs, true},
+     [](FaultBench& b) {
+       b.device->SetVerdicts({Answer::Accept(), Answer::HangUp(300)});
+     },
+     End::FailureExit, test::english::kNoVerdict, 0, kCommandMs + 2 * kRecordMs, true},
     {"Model1PulledBetweenEchoAndVerdict", kModel1,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::Accept(), Answer::HangUp(300)});
      },
-     End::FailureExit, kNoVerdict, 0, 10 * kCommandMs + 3 * kRecordMs, true},
+     End::FailureExit, test::english::kNoVerdict, 0, 10 * kCommandMs + 3 * kRecordMs, true},
     {"Model2PulledDuringFinalPause", kModel2,
      [](FaultBench& b) {
-       b.dlg->m_env.pauseMs = [&b](uint32_t ms) {
-         b.env.pauses.push_back(ms);
+       test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
+         b.h->env.pauses.push_back(ms);
          b.line->HangUp();
        };
      },
      End::Completed, u"", 0, kCommandMs + 4 * kRecordMs, true},
     {"Model1PulledDuringFinalPause", kModel1,
      [](FaultBench& b) {
-       b.dlg->m_env.pauseMs = [&b](uint32_t ms) {
-         b.env.pauses.push_back(ms);
+       test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) {
+         b.h->env.pauses.push_back(ms);
          b.line->HangUp();
        };
      },
@@ -141,7 +138,7 @@ const UpdateCell kCells[] = {
     // gone; the job then ends as at a click without the adapter.
     {"PulledWhileFileDialogOpen", kModel2,
      [](FaultBench& b) {
-       b.w->onChooseFile = [&b] {
+       b.h->ws.onChooseFile = [&b] {
          b.line->HangUp();
          b.w->Tick();
          b.line->ClearReceived();
@@ -152,29 +149,29 @@ const UpdateCell kCells[] = {
     // line that is gone, and cannot be purged either. The monitor restarts
     // and its next tick closes the port.
     {"PulledJustBeforeTheJobTouchesThePort", kModel1,
-     [](FaultBench& b) { b.w->onChooseFile = [&b] { b.line->HangUp(); }; }, End::Refused,
+     [](FaultBench& b) { b.h->ws.onChooseFile = [&b] { b.line->HangUp(); }; }, End::Refused,
      kPurgeFailed, 0, kCommandMs, true},
     // --- the device answers wrongly, too late, or the line is noisy
     // A reply other than the one named is another device's: nothing more
     // is sent to it.
     {"Model2HandshakeReplyGarbageFails", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0x3C})); }, End::FailureExit,
-     kTimeoutD7, 0, kCommandMs, false},
+     test::english::kTimeoutD7, 0, kCommandMs, false},
     {"Model2HandshakeReplyTooLate", kModel2,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(1, Answer::Of({0xD7}, 4600)); },
-     End::FailureExit, kTimeoutD7, 4 * 1000, 4 * kCommandMs, false},
+     End::FailureExit, test::english::kTimeoutD7, 4 * 1000, 4 * kCommandMs, false},
     {"Model1Phase2ReplyGarbageFails", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(2, Answer::Of({0x00})); }, End::FailureExit,
-     kTimeoutD7, 0, 5 * kCommandMs, false},
+     test::english::kTimeoutD7, 0, 5 * kCommandMs, false},
     {"Model1Phase4ReplyTooLate", kModel1,
      [](FaultBench& b) { b.device->SetHandshakeAnswer(4, Answer::Of({0xD7}, 4600)); },
-     End::FailureExit, kTimeoutD7, 4 * 1000, 13 * kCommandMs, false},
+     End::FailureExit, test::english::kTimeoutD7, 4 * 1000, 13 * kCommandMs, false},
     {"VerdictGarbageFourTimes", kModel2,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Accept(), Answer::Reject(0x3C), Answer::Reject(0xFF),
                               Answer::Reject(0x00), Answer::Reject(0xD7)});
      },
-     End::FailureExit, kTooManyResends, 0, kCommandMs + 5 * kRecordMs, false},
+     End::FailureExit, test::english::kTooManyResends, 0, kCommandMs + 5 * kRecordMs, false},
     {"VerdictGarbageThreeTimesThenAccepted", kModel1,
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Reject(0x13), Answer::Reject(0x11 ^ 0xFF),
@@ -182,11 +179,13 @@ const UpdateCell kCells[] = {
      },
      End::Completed, u"", 0, 10 * kCommandMs + 7 * kRecordMs, false},
     {"VerdictTooLate", kModel2,
-     [](FaultBench& b) { b.device->SetVerdicts({Answer::Accept(), Answer::Accept(12500)}); },
-     End::FailureExit, kNoVerdict, 6 * 2000, kCommandMs + 2 * kRecordMs, false},
+     [](FaultBench& b) {
+       b.device->SetVerdicts({Answer::Accept(), Answer::Accept(12500)});
+     },
+     End::FailureExit, test::english::kNoVerdict, 6 * 2000, kCommandMs + 2 * kRecordMs, false},
     {"RecordEchoTooLate", kModel2,
      [](FaultBench& b) { AtFirstPump(b, [](FaultBench& b) { b.line->SetEchoDelayMs(2300); }); },
-     End::FailureExit, kTransferError, 2000, kCommandMs + 2 * kRecordMs, false},
+     End::FailureExit, test::english::kTransferError, 2000, kCommandMs + 2 * kRecordMs, false},
     {"EchoGarbled", kModel2, [](FaultBench& b) { b.line->SetEchoMask(0xFF); }, End::Completed, u"",
      0, kCommandMs + 4 * kRecordMs, false},
     // A burst of noise between two records, enough to fill every later
@@ -195,7 +194,8 @@ const UpdateCell kCells[] = {
      [](FaultBench& b) {
        AtFirstPump(b, [](FaultBench& b) {
          b.line->SendGarbage(1024, 7);
-         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1024, 10000));
+         ASSERT_TRUE(
+             sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 1024, 10000));
        });
      },
      End::Completed, u"", 0, kCommandMs + 4 * kRecordMs, false},
@@ -206,14 +206,14 @@ const UpdateCell kCells[] = {
      [](FaultBench& b) {
        b.device->SetVerdicts({Answer::Of({0x11, 0x3C}), Answer::CrcError()});
        AtFirstPump(b, [](FaultBench& b) {
-         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 1));
+         ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 1));
        });
      },
-     End::FailureExit, kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
+     End::FailureExit, test::english::kCrcError, 0, kCommandMs + 2 * kRecordMs, false},
     {"LeftoverGarbageBeforeTheJob", kModel1,
      [](FaultBench& b) {
        b.line->SendGarbage(100, 3);
-       ASSERT_TRUE(sim::SimulatedLine::WaitForInput(b.dlg->m_link.hPort, 100));
+       ASSERT_TRUE(sim::SimulatedLine::WaitForInput(test::Peer(*b.dlg).m_link.hPort, 100));
      },
      End::Completed, u"", 0, 10 * kCommandMs + 4 * kRecordMs, false},
 };
@@ -244,8 +244,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   b.ClearWindowLogs();
   const long long ms = b.RunUpdate();
   if (HasFatalFailure()) return;
-  b.ws.onPump = nullptr;
-  b.w->onChooseFile = nullptr;
+  b.h->ws.onPump = nullptr;
+  b.h->ws.onChooseFile = nullptr;
 
   EXPECT_GE(ms, c.minMs);
   EXPECT_LT(ms, c.maxMs + kSlackMs);
@@ -255,19 +255,19 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
     EXPECT_NE(std::find(kRecords.begin(), kRecords.end(), r), kRecords.end());
   }
   EXPECT_TRUE(b.w->IsEnabled(IDC_UPDATE));
-  EXPECT_FALSE(b.dlg->m_jobRunning);
+  EXPECT_FALSE(test::Peer(*b.dlg).m_jobRunning);
   EXPECT_TRUE(FileIsFree(path));
   // The job leaves the link state alone; the lamps show it until a tick.
-  EXPECT_EQ(b.dlg->m_linkState, c.stateAfter);
+  EXPECT_EQ(test::Peer(*b.dlg).m_linkState, c.stateAfter);
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(c.stateAfter));
 
   switch (c.end) {
     case End::Completed:
       EXPECT_TRUE(b.w->messageBoxes.empty()) << ToUtf8(b.w->messageBoxes.front().text);
-      EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), kSuccess);
-      EXPECT_EQ(b.env.pauses, std::vector<uint32_t>{1000});
-      EXPECT_EQ(b.dlg->m_refreshVersion, 1);
-      EXPECT_NE(b.dlg->m_link.hPort, kInvalidPort);
+      EXPECT_EQ(b.w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
+      EXPECT_EQ(b.h->env.pauses, std::vector<uint32_t>{1000});
+      EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 1);
+      EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
       EXPECT_EQ(b.device->AcceptedImage(), JoinRecords(kRecords));
       break;
@@ -275,17 +275,17 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
       ASSERT_EQ(b.w->messageBoxes.size(), 1u);
       EXPECT_EQ(ToUtf8(b.w->messageBoxes[0].text), ToUtf8(c.message));
       EXPECT_EQ(b.w->messageBoxes[0].icon, MbIcon::None);
-      EXPECT_EQ(b.dlg->m_link.hPort, kInvalidPort);
+      EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
       EXPECT_EQ(b.w->timers.count(1), 1u);
-      EXPECT_EQ(b.dlg->m_refreshVersion, 0);
-      EXPECT_TRUE(b.env.pauses.empty());
+      EXPECT_EQ(test::Peer(*b.dlg).m_refreshVersion, 0);
+      EXPECT_TRUE(b.h->env.pauses.empty());
       break;
     case End::Refused:
       ASSERT_EQ(b.w->messageBoxes.size(), 1u);
       EXPECT_EQ(ToUtf8(b.w->messageBoxes[0].text), ToUtf8(c.message));
       EXPECT_EQ(b.w->messageBoxes[0].icon, MbIcon::Stop);
       // Open unless the monitor closed it while the file dialog was open.
-      EXPECT_EQ(b.dlg->m_link.hPort != kInvalidPort, c.stateAfter != 0);
+      EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort != kInvalidPort, c.stateAfter != 0);
       EXPECT_EQ(b.w->timers.count(1), 1u);  // the monitor restarts
       EXPECT_TRUE(b.line->Received().empty());
       break;
@@ -298,8 +298,8 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
     // The port is closed or its line gone: the next tick drops to state 0.
     const long long next = b.Tick();
     EXPECT_LT(next, 500 + 150 + kSlackMs);
-    EXPECT_EQ(b.dlg->m_linkState, 0);
-    EXPECT_EQ(b.dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(test::Peer(*b.dlg).m_linkState, 0);
+    EXPECT_EQ(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
     EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(0));
   }
 
@@ -309,13 +309,13 @@ TEST_P(UpdateFault, StaysBoundedEndsRightAndRecovers) {
   b.line->SetEchoDelayMs(0);
   b.line->SetEchoMask(0);
   b.NewDevice(c.model);
-  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(b.dlg->m_linkState);
+  ASSERT_TRUE(b.TickUntil(2, 6)) << "link state " << int(test::Peer(*b.dlg).m_linkState);
   EXPECT_EQ(b.Lamps(), FaultBench::LampsFor(2));
 
-  b.dlg->m_env.pauseMs = [&b](uint32_t ms) { b.env.pauses.push_back(ms); };
+  test::Peer(*b.dlg).m_env.pauseMs = [&b](uint32_t ms) { b.h->env.pauses.push_back(ms); };
   b.ClearWindowLogs();
   b.ExpectUpdateSucceeds(c.model, kRecords);
-  EXPECT_NE(b.dlg->m_link.hPort, kInvalidPort);
+  EXPECT_NE(test::Peer(*b.dlg).m_link.hPort, kInvalidPort);
   // Nothing left open but the port and the adapter's own.
   EXPECT_EQ(OpenDescriptors(), descriptors + 1);
 }

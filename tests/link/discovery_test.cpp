@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <termios.h>
 
 #include <filesystem>
@@ -7,11 +6,12 @@
 #include "link/AdapterRotation.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
-#include "support/FakePortPlatform.h"
-#include "support/HeadlessWindow.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/DialogHarness.h"
+#include "support/FakePortPlatform.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 
@@ -29,9 +29,10 @@ class DiscoveryTest : public ::testing::Test {
   DiscoveryTest() {
     std::filesystem::create_symlink(lineA.SlavePath(), devices.Path() / "ttyA");
     std::filesystem::create_symlink(lineB.SlavePath(), devices.Path() / "ttyB");
-    Environment e = env.Make(devices.Path().string(), &ports);
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = &ws.Open(*dlg);
+    h = std::make_unique<test::DialogHarness>(
+        &ports, devices.Path().string() + "/");
+    dlg = h->dlg.get();
+    w = h->w;
     w->Click(IDC_MODEL2_RADIO);
   }
 
@@ -47,9 +48,8 @@ class DiscoveryTest : public ::testing::Test {
   SimulatedLine lineB{Named("b")};
   sim::TempDir devices;
   FakePortPlatform ports;
-  test::TestEnvironment env;
-  test::HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
+  std::unique_ptr<test::DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
   test::HeadlessWindow* w = nullptr;
 };
 
@@ -71,11 +71,11 @@ TEST_F(DiscoveryTest, WhatCountsAsAnAdapter) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    dlg->SelectModel2();
+    test::Peer(*dlg).SelectModel2();
     List({c.port});
     w->Tick();
-    EXPECT_EQ(dlg->m_linkState, c.opens ? 1 : 0);
-    EXPECT_EQ(dlg->m_link.hPort != kInvalidPort, c.opens);
+    EXPECT_EQ(test::Peer(*dlg).m_linkState, c.opens ? 1 : 0);
+    EXPECT_EQ(test::Peer(*dlg).m_link.hPort != kInvalidPort, c.opens);
   }
 }
 
@@ -88,10 +88,10 @@ TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
   other.deviceDir = devices.Path().string() + "/";
   ASSERT_TRUE(other.OpenPort(u"ttyA", 19200));
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 1);
-  ASSERT_NE(dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
+  ASSERT_NE(test::Peer(*dlg).m_link.hPort, kInvalidPort);
   // The port opened is the second adapter's: a byte sent arrives on line B.
-  ASSERT_TRUE(dlg->m_link.WriteBytes(1, std::vector<uint8_t>{0x42}.data()));
+  ASSERT_TRUE(test::Peer(*dlg).m_link.WriteBytes(1, std::vector<uint8_t>{0x42}.data()));
   EXPECT_TRUE(lineB.WaitForReceived(1, 2000));
   EXPECT_EQ(lineA.ReceivedCount(), 0u);
 }
@@ -99,15 +99,15 @@ TEST_F(DiscoveryTest, FirstAdapterThatOpensWins) {
 TEST_F(DiscoveryTest, AnAdapterReachedWhileAPortIsOpenOnlyResetsSkipEcho) {
   List({UsbPort(u"ttyA")});
   w->Tick();
-  ASSERT_EQ(dlg->m_linkState, 1);
-  const PortHandle open = dlg->m_link.hPort;
+  ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
+  const PortHandle open = test::Peer(*dlg).m_link.hPort;
   const size_t invalidations = w->invalidations.size();
-  dlg->m_link.skipEcho = 7;
-  dlg->m_linkState = 0;  // as if the monitor were to look again
-  dlg->FindAdapterPort();
-  EXPECT_EQ(dlg->m_link.skipEcho, 0);
-  EXPECT_EQ(dlg->m_link.hPort, open);
-  EXPECT_EQ(dlg->m_linkState, 0);
+  test::Peer(*dlg).m_link.skipEcho = 7;
+  test::Peer(*dlg).m_linkState = kNoAdapterPort;  // as if the monitor were to look again
+  test::Peer(*dlg).FindAdapterPort();
+  EXPECT_EQ(test::Peer(*dlg).m_link.skipEcho, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_link.hPort, open);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
   EXPECT_EQ(w->invalidations.size(), invalidations);
 }
 
@@ -116,20 +116,20 @@ TEST_F(DiscoveryTest, AnEnumerationErrorEndsTheAttemptQuietly) {
   ports.failure = u"Could not read /sys/class/tty: Permission denied";
   w->Tick();
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
   EXPECT_TRUE(w->messageBoxes.empty());
   ports.failure.clear();
   w->Tick();
-  EXPECT_EQ(dlg->m_linkState, 1);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
 }
 
 TEST_F(DiscoveryTest, OpensAtTheSelectedModelsRate) {
   List({UsbPort(u"ttyA")});
   w->Click(IDC_MODEL1_RADIO);
   w->Tick();
-  ASSERT_EQ(dlg->m_linkState, 1);
+  ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
   termios tio{};
-  ASSERT_EQ(tcgetattr(dlg->m_link.hPort, &tio), 0);
+  ASSERT_EQ(tcgetattr(test::Peer(*dlg).m_link.hPort, &tio), 0);
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B1200));
 }
 
@@ -161,18 +161,18 @@ TEST_F(DiscoveryTest, NoDeviceReachedOnOneAdapterMovesOnToTheNext) {
     w->Click(IDC_MODEL2_RADIO);
     lineA.ClearReceived();
     w->Tick();
-    ASSERT_EQ(dlg->m_linkState, 1);
+    ASSERT_EQ(test::Peer(*dlg).m_linkState, 1);
     const int listings = ports.listings;
     for (int i = 0; i < kSilentTicksBeforeNextAdapter - 2; ++i) w->Tick();
-    EXPECT_NE(dlg->m_linkState, 2);
+    EXPECT_NE(test::Peer(*dlg).m_linkState, 2);
     EXPECT_EQ(device.ProbeCount(), 0u) << "moved on too early";
     w->Tick();  // the last tick of the first adapter's turn
     w->Tick();
     if (c.two) {
-      EXPECT_EQ(dlg->m_linkState, 2);
+      EXPECT_EQ(test::Peer(*dlg).m_linkState, 2);
       EXPECT_EQ(device.VersionQueryCount(), 1u);
     } else {
-      EXPECT_EQ(dlg->m_linkState, 1);
+      EXPECT_EQ(test::Peer(*dlg).m_linkState, 1);
       EXPECT_EQ(ports.listings, listings);
       EXPECT_EQ(lineA.Received(),
                 std::vector<uint8_t>(kSilentTicksBeforeNextAdapter, protocol::kProbeModel2));

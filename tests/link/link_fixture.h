@@ -9,10 +9,11 @@
 
 #include "link/Protocol.h"
 #include "serial/PortPlatform.h"
-#include "support/FakeSysfs.h"
-#include "support/HeadlessWindow.h"
 #include "sim/SimulatedDevice.h"
 #include "sim/SimulatedLine.h"
+#include "support/DialogHarness.h"
+#include "support/FakeSysfs.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -26,10 +27,10 @@ class LinkFixture {
     sysfs.AddUsbSerial("ttySIM0", vid, pid, std::string("USB to UART Bridge"),
                        std::string("0001"));
     platform = MakeSysfsPortPlatform(sysfs.RootString());
-    Environment e = env.Make(line.DeviceDir(), platform.get());
-    e.deviceDir = line.DeviceDir();
-    dlg = std::make_unique<CQuorvelDlg>(ws, std::move(e));
-    w = &ws.Open(*dlg);
+    h = std::make_unique<DialogHarness>(
+        platform.get(), line.DeviceDir());
+    dlg = h->dlg.get();
+    w = h->w;
   }
 
   void SelectModel(int32_t model) {
@@ -48,9 +49,8 @@ class LinkFixture {
   sim::SimulatedDevice device;
   FakeSysfs sysfs;
   std::unique_ptr<PortPlatform> platform;
-  TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg;
+  std::unique_ptr<DialogHarness> h;
+  CQuorvelDlg* dlg = nullptr;
   HeadlessWindow* w = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/EnglishTexts.h"
 #include "link/link_fixture.h"
 
 namespace quorvel {
@@ -19,9 +20,6 @@ using protocol::kModel2;
 using test::LinkFixture;
 using Answer = sim::SimulatedDevice::Answer;
 
-const char16_t kHintNoAdapter[] = u"Connect your USB adaptor to PC, Red signal change to Green.";
-const char16_t kHintNoDevice[] = u"Connect your Device to USB adaptor, Red signal change to Green.";
-const char16_t kHintReady[] = u"You can update the software.";
 
 struct ModelCase {
   int32_t model;
@@ -40,22 +38,22 @@ TEST(LinkMonitor, ReachesStateTwoInTwoTicksForBothModels) {
     LinkFixture f(c.model);
     f.device.SetVersion(c.version);
     f.SelectModel(c.model);
-    EXPECT_EQ(f.dlg->m_baudRate, c.model == kModel1 ? 1200 : 19200);
+    EXPECT_EQ(test::Peer(*f.dlg).m_baudRate, c.model == kModel1 ? 1200 : 19200);
 
     f.w->Tick();
-    EXPECT_EQ(f.dlg->m_linkState, 1);
-    EXPECT_NE(f.dlg->m_link.hPort, kInvalidPort);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
+    EXPECT_NE(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
     EXPECT_EQ(f.Invalidations(), 1u);
-    EXPECT_EQ(f.w->invalidations.back(), f.dlg->m_rcLamps);
+    EXPECT_EQ(f.w->invalidations.back(), test::Peer(*f.dlg).m_rcLamps);
     // Texts follow at once after discovery, before any paint.
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
     EXPECT_EQ(f.line.ReceivedCount(), 0u);  // not probed in the same tick
 
     f.TickAndPaint();
-    EXPECT_EQ(f.dlg->m_linkState, 2);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
     EXPECT_EQ(f.Invalidations(), 2u);
     EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), c.versionText);
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintReady);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintReady);
     EXPECT_EQ(f.w->paintOps[0].colour, 0x00FF00u);
     EXPECT_EQ(f.w->paintOps[1].colour, 0x00FF00u);
     const uint8_t probe = f.device.ProbeCommand();
@@ -70,24 +68,24 @@ TEST(LinkMonitor, AHeldAdapterIsToldOnceThenTheLinkComesUp) {
   LinkFixture f(kModel2);
   std::vector<std::string> reported;
   std::vector<std::string> traced;
-  f.dlg->m_env.reportLine = [&](const std::string& line) { reported.push_back(line); };
-  f.dlg->m_env.trace = [&](const std::string& line) { traced.push_back(line); };
+  test::Peer(*f.dlg).m_env.reportLine = [&](const std::string& line) { reported.push_back(line); };
+  test::Peer(*f.dlg).m_env.trace = [&](const std::string& line) { traced.push_back(line); };
   const int holder = ::open(f.line.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
   f.SelectModel(kModel2);
   for (int i = 0; i < 3; ++i) f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
   const std::string hint = ToUtf8(f.w->TextOf(IDC_HINT_TEXT));
   EXPECT_NE(hint.find(f.line.DevicePath() + " is held by another program"), std::string::npos) << hint;
   EXPECT_EQ(reported, std::vector<std::string>{hint});
 
   ::close(holder);
   f.TickAndPaint();
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 2);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   EXPECT_EQ(reported.size(), 1u);
   const std::vector<std::string> expected = {
       "model OLMAR I selected, 19200 baud", "port not opened: " + hint,
@@ -99,8 +97,8 @@ TEST(LinkMonitor, AHeldAdapterIsToldOnceThenTheLinkComesUp) {
 TEST(LinkMonitor, NoModelMeansNoPortAndNothingSent) {
   LinkFixture f(kModel2);
   for (int i = 0; i < 3; ++i) f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 0);
-  EXPECT_EQ(f.dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
   EXPECT_EQ(f.line.ReceivedCount(), 0u);
   EXPECT_TRUE(f.w->invalidations.empty());
 }
@@ -109,8 +107,8 @@ TEST(LinkMonitor, NoAdapterStaysAtZeroWithoutRepainting) {
   LinkFixture f(kModel2, "10c4", "ea61");  // other identifiers: not our adapter
   f.SelectModel(kModel2);
   for (int i = 0; i < 3; ++i) f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 0);
-  EXPECT_EQ(f.dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
   EXPECT_TRUE(f.w->invalidations.empty());
 }
 
@@ -133,7 +131,7 @@ TEST(LinkMonitor, AcceptedAnswersWithinTheWait) {
     f.SelectModel(c.model);
     f.TickAndPaint();
     f.TickAndPaint();
-    EXPECT_EQ(f.dlg->m_linkState, 2);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   }
 }
 
@@ -142,15 +140,15 @@ TEST(LinkMonitor, DeviceGoingSilentDropsToOneAndEmptiesTheVersion) {
   f.SelectModel(kModel2);
   f.TickAndPaint();
   f.TickAndPaint();
-  ASSERT_EQ(f.dlg->m_linkState, 2);
+  ASSERT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   f.device.SetSilent(true);
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 1);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
   EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"");
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
   f.device.SetSilent(false);
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 2);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   EXPECT_EQ(f.device.VersionQueryCount(), 2u);  // read again after the silence
 }
 
@@ -162,24 +160,24 @@ TEST(LinkMonitor, UnplugDropsToZeroClosesThePortAndReplugRecovers) {
     f.SelectModel(kModel1);
     f.TickAndPaint();
     f.TickAndPaint();
-    ASSERT_EQ(f.dlg->m_linkState, from);
+    ASSERT_EQ(test::Peer(*f.dlg).m_linkState, from);
     f.line.HangUp();
     const auto start = std::chrono::steady_clock::now();
     f.TickAndPaint();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(f.dlg->m_linkState, 0);
-    EXPECT_EQ(f.dlg->m_link.hPort, kInvalidPort);
-    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoAdapter);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
+    EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
+    EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoAdapter);
     EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"");
     f.TickAndPaint();  // the adapter is gone: discovery finds nothing to open
-    EXPECT_EQ(f.dlg->m_linkState, 0);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
 
     f.line.Replug();
     f.device.SetSilent(false);
     f.TickAndPaint();
-    EXPECT_EQ(f.dlg->m_linkState, 1);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
     f.TickAndPaint();
-    EXPECT_EQ(f.dlg->m_linkState, 2);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   }
 }
 
@@ -200,9 +198,9 @@ TEST(LinkMonitor, FailedVersionReadChangesNothing) {
     f.TickAndPaint();
     const size_t before = f.Invalidations();
     f.TickAndPaint();
-    EXPECT_EQ(f.dlg->m_linkState, 1);
+    EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
     EXPECT_EQ(f.Invalidations(), before);  // nothing repainted
-    EXPECT_NE(f.dlg->m_link.hPort, kInvalidPort);
+    EXPECT_NE(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
     f.TickAndPaint();  // asked again at the next tick
     EXPECT_EQ(f.device.VersionQueryCount(), 2u);
   }
@@ -213,7 +211,7 @@ TEST(LinkMonitor, StableLinkSendsOnlyTheProbe) {
   f.SelectModel(kModel2);
   f.TickAndPaint();
   f.TickAndPaint();
-  ASSERT_EQ(f.dlg->m_linkState, 2);
+  ASSERT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   const size_t invalidations = f.Invalidations();
   f.line.ClearReceived();
   for (int i = 0; i < 3; ++i) f.TickAndPaint();
@@ -244,36 +242,36 @@ TEST(LinkMonitor, ModelSwitchClosesThePortWithoutRepainting) {
   f.SelectModel(kModel2);
   f.TickAndPaint();
   f.TickAndPaint();
-  ASSERT_EQ(f.dlg->m_linkState, 2);
+  ASSERT_EQ(test::Peer(*f.dlg).m_linkState, 2);
   const size_t invalidations = f.Invalidations();
   const size_t timerEvents = f.w->timerLog.size();
   f.SelectModel(kModel1);
-  EXPECT_EQ(f.dlg->m_linkState, 0);
-  EXPECT_EQ(f.dlg->m_link.hPort, kInvalidPort);
-  EXPECT_EQ(f.dlg->m_model, kModel1);
-  EXPECT_EQ(f.dlg->m_baudRate, 1200);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*f.dlg).m_model, kModel1);
+  EXPECT_EQ(test::Peer(*f.dlg).m_baudRate, 1200);
   EXPECT_EQ(f.Invalidations(), invalidations);
   // The lamps and texts keep showing the old state until the next tick.
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintReady);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintReady);
   ASSERT_EQ(f.w->timerLog.size(), timerEvents + 2);
   EXPECT_FALSE(f.w->timerLog[timerEvents].set);
   EXPECT_TRUE(f.w->timerLog[timerEvents + 1].set);
   EXPECT_EQ(f.w->timerLog[timerEvents + 1].periodMs, 500u);
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 1);
-  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), kHintNoDevice);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
+  EXPECT_EQ(f.w->TextOf(IDC_HINT_TEXT), test::english::kHintNoDevice);
 }
 
 TEST(LinkMonitor, ClickingTheSelectedModelAgainReopensThePort) {
   LinkFixture f(kModel2);
   f.SelectModel(kModel2);
   f.TickAndPaint();
-  ASSERT_EQ(f.dlg->m_linkState, 1);
+  ASSERT_EQ(test::Peer(*f.dlg).m_linkState, 1);
   f.SelectModel(kModel2);
-  EXPECT_EQ(f.dlg->m_linkState, 0);
-  EXPECT_EQ(f.dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 1);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 1);
 }
 
 // After an update the version is read again and the new one is shown.
@@ -285,10 +283,10 @@ TEST(LinkMonitor, RefreshAfterUpdateShowsTheNewVersion) {
   f.TickAndPaint();
   ASSERT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"P1.05.12");
   f.device.SetVersion({0, 0, 0xC2, 0x00, 0, 0x07, 0});
-  f.dlg->m_refreshVersion = 1;
+  test::Peer(*f.dlg).m_refreshVersion = 1;
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 2);
-  EXPECT_EQ(f.dlg->m_refreshVersion, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
+  EXPECT_EQ(test::Peer(*f.dlg).m_refreshVersion, 0);
   EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"P2.00.07");
   EXPECT_EQ(f.device.VersionQueryCount(), 2u);
 }
@@ -299,13 +297,13 @@ TEST(LinkMonitor, FailedRefreshIsTriedAgain) {
   f.TickAndPaint();
   f.TickAndPaint();
   f.device.SetVersionAnswer(Answer::Silent());
-  f.dlg->m_refreshVersion = 1;
+  test::Peer(*f.dlg).m_refreshVersion = 1;
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_linkState, 2);
-  EXPECT_EQ(f.dlg->m_refreshVersion, 1);
+  EXPECT_EQ(test::Peer(*f.dlg).m_linkState, 2);
+  EXPECT_EQ(test::Peer(*f.dlg).m_refreshVersion, 1);
   f.device.SetVersion({0, 0, 0x02, 0x00, 0, 0x01, 0});
   f.TickAndPaint();
-  EXPECT_EQ(f.dlg->m_refreshVersion, 0);
+  EXPECT_EQ(test::Peer(*f.dlg).m_refreshVersion, 0);
   EXPECT_EQ(f.w->TextOf(IDC_VERSION_TEXT), u"02.00.01");
 }
 
@@ -313,8 +311,8 @@ TEST(LinkMonitor, ClosingTheDialogClosesThePort) {
   LinkFixture f(kModel2);
   f.SelectModel(kModel2);
   f.TickAndPaint();
-  ASSERT_NE(f.dlg->m_link.hPort, kInvalidPort);
-  f.dlg.reset();
+  ASSERT_NE(test::Peer(*f.dlg).m_link.hPort, kInvalidPort);
+  f.h->dlg.reset();
   // The port is free again: another program can take it.
   SerialLink other;
   other.deviceDir = f.line.DeviceDir();

@@ -19,6 +19,7 @@
 #include "link/Protocol.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
+#include "support/EnglishTexts.h"
 #include "support/FakePortPlatform.h"
 #include "support/UpdateRecords.h"
 #include "update/RecordTransfer.h"
@@ -47,6 +48,8 @@ class Script {
   }
   // The read that reaches this times out.
   Script& Pause() { return Code(0x01); }
+  // The next write fails, as on a port whose adapter went away.
+  Script& WriteFails() { return Code(0x05); }
   // Bytes that arrive `ms` after the read reaching them began.
   Script& Late(uint32_t ms, const Bytes& bytes) {
     Code(0x06);
@@ -197,7 +200,7 @@ TEST_F(PartsTest, LostPortTellsTheFailedStep) {
 
 // ---- record transfer
 
-struct Progress final : TransferObserver {
+struct Progress : TransferObserver {
   void OnProgress(uint32_t percent) override { percents.push_back(percent); }
   void KeepAlive() override { keptAliveAtMs.push_back(fuzz::VirtualNowMs()); }
   void Idle() override { ++idles; }
@@ -205,6 +208,186 @@ struct Progress final : TransferObserver {
   int idles = 0;
   std::vector<uint64_t> keptAliveAtMs;
 };
+
+// Every byte the transfer wrote, in order, and its record writes alone.
+Bytes Written() {
+  Bytes sent;
+  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
+    if (e.op == fuzz::PortOp::Write) sent.insert(sent.end(), e.bytes.begin(), e.bytes.end());
+  }
+  return sent;
+}
+std::vector<Bytes> RecordsWritten() {
+  std::vector<Bytes> records;
+  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
+    if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) records.push_back(e.bytes);
+  }
+  return records;
+}
+
+// One handshake attempt that the device leaves unanswered, and one answered.
+Script Unanswered(uint8_t command, int attempts = 1) {
+  return Script().Data({command}).Pause().Repeat(attempts);
+}
+constexpr uint8_t kD6 = protocol::kUpdateStart;
+constexpr uint8_t kD7 = protocol::kUpdateStep2;
+
+// The handshakes of both models: which commands go out, how each ends, and
+// how long the waits took at least.
+TEST_F(PartsTest, Handshakes) {
+  const Bytes record = MakeRecord(3, 0x77);
+  const Bytes accepted = [&] { Bytes b = record; b.push_back(0x11); return b; }();
+  const Bytes model1Phases = {kD6, kD6, kD6, kD6, kD7, kD6, kD6, kD6, kD6};
+  const Script d6Silent4 = Unanswered(kD6, 4);
+  const Script d6Silent3 = Unanswered(kD6, 3);
+  const struct Case {
+    const char* what;
+    int32_t model;
+    Script device;
+    UpdateResult result;
+    Bytes commands;        // what went out before the records (the last may have failed)
+    uint64_t atLeastMs;    // on the virtual clock
+  } cases[] = {
+      {"model 2 silent: four commands", kModel2, Unanswered(kD6, 4),
+       UpdateResult::HandshakeD7Timeout, Bytes(4, kD6), 4 * 1000},
+      {"model 2 reply after 900 ms passes", kModel2,
+       Script().Data({kD6}).Late(900, {0xD7}).Data(accepted), UpdateResult::Completed, {kD6}, 900},
+      // No reply, but the echo reads as 0xD7.
+      {"model 2 echo of 0xD7 passes", kModel2, Script().Data({0xD7}).Pause().Data(accepted),
+       UpdateResult::Completed, {kD6}, 1000},
+      // Nothing comes back at all: the command's echo read fails.
+      {"model 2 echo missing", kModel2, Script().Pause(), UpdateResult::HandshakeD7Timeout, {kD6},
+       500},
+      {"model 1 silent first phase still reaches the records", kModel1,
+       Script(d6Silent4).Data({kD7, 0xD8}).Data({kD6}).Pause()
+           .Data({kD6}).Pause().Data({kD6}).Pause().Data({kD6}).Pause()
+           .Data({kD6, 0xD7}).Data(accepted),
+       UpdateResult::Completed, {kD6, kD6, kD6, kD6, kD7, kD6, kD6, kD6, kD6, kD6}, 4 * 1000},
+      {"model 1 silent second phase", kModel1, Script(d6Silent4).Data({kD7}).Pause()
+           .Data({kD7}).Pause().Data({kD7}).Pause().Data({kD7}).Pause(),
+       UpdateResult::HandshakeD7Timeout, {kD6, kD6, kD6, kD6, kD7, kD7, kD7, kD7}, 8 * 1000},
+      // The adapter goes away while a phase sends its command: phases 1 and
+      // 3 name 0xD6, phases 2 and 4 name 0xD7 (although phase 4 sends 0xD6).
+      {"model 1 port lost in phase 1", kModel1, Script().Data({kD6}).Pause().Data({kD6}).WriteFails(),
+       UpdateResult::HandshakeD6Timeout, Bytes(3, kD6), 0},
+      {"model 1 port lost in phase 2", kModel1, Script(d6Silent3).Data({kD6}).WriteFails(),
+       UpdateResult::HandshakeD7Timeout, Bytes(model1Phases.begin(), model1Phases.begin() + 5), 0},
+      {"model 1 port lost in phase 3", kModel1,
+       Script(d6Silent4).Data({kD7, 0xD8}).Data({kD6}).Pause().Data({kD6}).WriteFails(),
+       UpdateResult::HandshakeD6Timeout, Bytes(model1Phases.begin(), model1Phases.begin() + 8), 0},
+      {"model 1 port lost in phase 4", kModel1,
+       Script(d6Silent4).Data({kD7, 0xD8}).Data({kD6}).Pause().Data({kD6}).Pause()
+           .Data({kD6}).Pause().Data({kD6}).WriteFails(),
+       UpdateResult::HandshakeD7Timeout, [&] { Bytes b = model1Phases; b.push_back(kD6); return b; }(),
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    link.ClosePort();
+    script = c.device;
+    script.Start();
+    OpenAdapter(c.model);
+    const uint64_t start = fuzz::VirtualNowMs();
+    const auto image = ImageOf({record});
+    Progress progress;
+
+    const UpdateResult result = RunUpdate(link, c.model, *image, progress);
+
+    EXPECT_EQ(result, c.result) << ToUtf8(UpdateMessage(result));
+    EXPECT_GE(fuzz::VirtualNowMs() - start, c.atLeastMs);
+    Bytes expected = c.commands;
+    if (result == UpdateResult::Completed) {
+      expected.insert(expected.end(), record.begin(), record.end());
+      // A slow reply: the caller heard the wait; one keep-alive per record.
+      EXPECT_GE(progress.idles, 1);
+      EXPECT_EQ(progress.keptAliveAtMs.size(), 1u);
+      EXPECT_EQ(progress.percents, std::vector<uint32_t>{100});
+    } else {
+      EXPECT_TRUE(progress.percents.empty());
+    }
+    EXPECT_EQ(Written(), expected);
+  }
+}
+
+// Records with their echoes and verdicts: resends, garbled echoes and the
+// ways a transfer fails.
+TEST_F(PartsTest, RecordTransfers) {
+  using Verdicts = std::vector<uint8_t>;
+  const std::vector<Bytes> three = {MakeRecord(40, 0xA1), MakeRecord(40, 0xA2),
+                                    MakeRecord(40, 0xA3)};
+  const std::vector<Bytes> garbled = {MakeRecord(200, 0x5A), MakeRecord(3, 0x00)};
+  const std::vector<Bytes> two = {MakeRecord(10, 0x01), MakeRecord(10, 0x02)};
+  const struct Case {
+    const char* what;
+    std::vector<Bytes> records;
+    Verdicts verdicts;       // one per record sent, in order
+    uint8_t echoMask;        // what the adapter does to every echoed byte
+    size_t cutEchoAfter;     // 0: whole echoes; else the last echo stops short
+    UpdateResult result;
+    std::vector<size_t> sent;  // the records sent, by index
+    std::vector<uint32_t> percents;
+  } cases[] = {
+      // A resend repeats the last percentage; two of three equal records is 66.
+      {"resends up to three times, counted afresh per record", three,
+       {0x55, 0x00, 0x13, 0x11, 0x55, 0x55, 0x55, 0x11, 0x11}, 0, 0, UpdateResult::Completed,
+       {0, 0, 0, 0, 1, 1, 1, 1, 2}, {0, 0, 0, 33, 33, 33, 33, 66, 100}},
+      // The handshake reply still passes, and a resent record is sent as the
+      // file has it, not as it came back.
+      {"garbled echoes change nothing that is sent", garbled, {0x55, 0x55, 0x11, 0x11}, 0xFF, 0,
+       UpdateResult::Completed, {0, 0, 0, 1}, {0, 0, 97, 100}},
+      {"crc error on the second record", two, {0x11, 0x12}, 0, 0, UpdateResult::CrcError, {0, 1},
+       {50}},
+      {"four rejections of one record", two, {0x55, 0x12 + 1, 0xD7, 0x55}, 0, 0,
+       UpdateResult::TooManyResends, {0, 0, 0, 0}, {0, 0, 0}},
+      {"adapter pulled in the middle of the second record's echo", two, {0x11, 0}, 0, 5,
+       UpdateResult::TransferError, {0, 1}, {50}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    link.ClosePort();
+    script = Script().Data({static_cast<uint8_t>(kD6 ^ c.echoMask), 0xD7});
+    for (size_t i = 0; i < c.sent.size(); ++i) {
+      Bytes echo = c.records[c.sent[i]];
+      for (uint8_t& b : echo) b ^= c.echoMask;
+      if (c.cutEchoAfter != 0 && i + 1 == c.sent.size()) {
+        script.Data(Bytes(echo.begin(), echo.begin() + c.cutEchoAfter)).Pause();
+      } else {
+        script.Data(echo).Data({c.verdicts[i]});
+      }
+    }
+    script.Start();
+    OpenAdapter(kModel2);
+    const auto image = ImageOf(c.records);
+    struct Verdict {
+      uint32_t offset, size;
+      uint8_t verdict;
+      bool operator==(const Verdict&) const = default;
+    };
+    struct Heard final : Progress {
+      void OnVerdict(uint32_t offset, uint32_t size, uint8_t verdict) override {
+        verdicts.push_back({offset, size, verdict});
+      }
+      std::vector<Verdict> verdicts;
+    } heard;
+
+    const UpdateResult result = RunUpdate(link, kModel2, *image, heard);
+
+    EXPECT_EQ(result, c.result) << ToUtf8(UpdateMessage(result));
+    std::vector<Bytes> expected;
+    for (const size_t i : c.sent) expected.push_back(c.records[i]);
+    EXPECT_EQ(RecordsWritten(), expected);
+    EXPECT_EQ(heard.percents, c.percents);
+    // Each verdict as it came, with the record it answered.
+    const size_t answered = c.sent.size() - (c.cutEchoAfter != 0 ? 1 : 0);
+    ASSERT_EQ(heard.verdicts.size(), answered);
+    for (size_t i = 0; i < answered; ++i) {
+      uint32_t offset = 0;
+      for (size_t r = 0; r < c.sent[i]; ++r) offset += static_cast<uint32_t>(c.records[r].size());
+      EXPECT_EQ(heard.verdicts[i],
+                (Verdict{offset, static_cast<uint32_t>(c.records[c.sent[i]].size()), c.verdicts[i]}));
+    }
+  }
+}
 
 // Verdict reads of 2000 ms each, six of them: a verdict in the second read is
 // taken, none in twelve seconds ends the job.
@@ -292,7 +475,7 @@ TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
     const UpdateResult result = RunUpdate(link, file, changer);
 
     EXPECT_EQ(result, UpdateResult::FileChanged);
-    EXPECT_EQ(UpdateMessage(result), u"The file is still being written!");
+    EXPECT_EQ(UpdateMessage(result), test::english::kFileChanging);
     EXPECT_TRUE(IsRefusal(result));
     EXPECT_EQ(WritesOf(protocol::kUpdateStart), duringHandshake ? 1u : 0u);
     for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {

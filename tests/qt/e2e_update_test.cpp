@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "sim/SimulatedLine.h"
 #include "sim/SimulatedPortPlatform.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -145,8 +145,8 @@ class EndToEndTest : public ::testing::Test {
   // The two lamps' colours as painted now.
   std::pair<QRgb, QRgb> Lamps(QtDialogWindow& w) {
     const QImage image = w.grab().toImage();
-    return {image.pixel(Centre(dlg->m_rcUsbLamp)) & 0xFFFFFF,
-            image.pixel(Centre(dlg->m_rcDeviceLamp)) & 0xFFFFFF};
+    return {image.pixel(Centre(quorvel::test::Peer(*dlg).m_rcUsbLamp)) & 0xFFFFFF,
+            image.pixel(Centre(quorvel::test::Peer(*dlg).m_rcDeviceLamp)) & 0xFFFFFF};
   }
 
   // What a screen reader says of the two lamps, as painted now.
@@ -161,7 +161,8 @@ class EndToEndTest : public ::testing::Test {
                                            QStringLiteral("Device State: not connected")));
     EXPECT_EQ(w.Control(IDC_STATUS_EDIT)->accessibleName(), QStringLiteral("Update status"));
     static_cast<QRadioButton*>(w.Control(c.radio))->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg->m_linkState == 2; }, 15000)) << int(dlg->m_linkState);
+    ASSERT_TRUE(WaitFor([&] { return quorvel::test::Peer(*dlg).m_linkState == 2; }, 15000))
+        << int(quorvel::test::Peer(*dlg).m_linkState);
     EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
     EXPECT_EQ(LampNames(w), std::make_pair(QStringLiteral("USB Adapter State: connected"),
                                            QStringLiteral("Device State: connected")));
@@ -260,11 +261,16 @@ void EndToEndTest::StopsAtTheBadRecord(const ModelCase& c) {
         EXPECT_EQ(answers.boxes[0].icon, QMessageBox::NoIcon);
         EXPECT_EQ(answers.boxes[0].title, QStringLiteral("Update Routine V1.1.1"));
         EXPECT_EQ(Text(w, IDC_STATUS_EDIT), c.badProgress);
-        EXPECT_EQ(dlg->m_link.hPort, kInvalidPort);
+        EXPECT_EQ(quorvel::test::Peer(*dlg).m_link.hPort, kInvalidPort);
 
         // The monitor opens the adapter again and reads the version anew:
         // the device kept its old firmware.
-        EXPECT_TRUE(WaitFor([&] { return dlg->m_link.hPort != kInvalidPort && dlg->m_linkState == 2; }, 15000));
+        EXPECT_TRUE(WaitFor(
+            [&] {
+              return quorvel::test::Peer(*dlg).m_link.hPort != kInvalidPort &&
+                     quorvel::test::Peer(*dlg).m_linkState == 2;
+            },
+            15000));
         EXPECT_GT(device.Device(c.model).VersionQueryCount(), versionQueries);
         EXPECT_EQ(Lamps(w), std::make_pair(kGreen, kGreen));
         EXPECT_EQ(Text(w, IDC_VERSION_TEXT), c.version);

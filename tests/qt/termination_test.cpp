@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -20,6 +19,7 @@
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedPortPlatform.h"
 #include "sim/TempDir.h"
+#include "support/DialogPeer.h"
 #include "support/TestEnvironment.h"
 #include "ui/QuorvelDlg.h"
 
@@ -44,7 +44,8 @@ class TerminationTest : public ::testing::Test {
     QTimer::singleShot(0, [&] {
       auto& dlg = dynamic_cast<CQuorvelDlg&>(*app.m_pMainWnd);
       static_cast<QRadioButton*>(test::WindowOf(dlg)->Control(IDC_MODEL2_RADIO))->click();
-      if (test::WaitFor([&] { return dlg.m_linkState == 2; }, 8000)) act(dlg, *test::WindowOf(dlg));
+      if (test::WaitFor([&] { return quorvel::test::Peer(dlg).m_linkState == 2; }, 8000))
+        act(dlg, *test::WindowOf(dlg));
     });
     QTimer::singleShot(30000, [] { std::_Exit(1); });
     app.InitInstance();
@@ -68,7 +69,8 @@ TEST_F(TerminationTest, DuringAJobTheJobEndsFirst) {
       QObject::connect(static_cast<QLineEdit*>(w.Control(IDC_STATUS_EDIT)), &QLineEdit::textChanged,
                        [&](const QString& text) {
                          if (!text.startsWith(QStringLiteral("Transferring"))) return;
-                         if (dlg.m_closePending) ++heldAt;
+                         if (quorvel::test::Peer(dlg).m_closePending)
+                           ++heldAt;
                          else if (heldAt == 0) kill(getpid(), signo);
                        });
       test::WhenShown(&w, [&](QWidget* chooser) {

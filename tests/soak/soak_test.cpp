@@ -17,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
+#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
 #include "soak/new_counter.h"
 
@@ -129,7 +130,7 @@ class TickSoak {
     Expect(2);
     m_b.RemoveAdapter();
     while (ticks < end) Expect(0);
-    ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
   }
 
  private:
@@ -143,8 +144,8 @@ class TickSoak {
     m_b.w->textLog.clear();
     m_b.w->invalidations.clear();
     m_b.w->timerLog.clear();
-    ASSERT_EQ(m_b.dlg->m_linkState, state) << "tick " << ticks;
-    ASSERT_EQ(m_b.dlg->m_link.hPort != kInvalidPort, state != 0) << "tick " << ticks;
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_linkState, state) << "tick " << ticks;
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort != kInvalidPort, state != 0) << "tick " << ticks;
   }
 
   FaultBench& m_b;
@@ -204,24 +205,24 @@ class UpdateSoak {
       ASSERT_TRUE(SentOnlyTheFile(m_b.line->Received(), model, records));
       if (refuse) {
         ASSERT_EQ(m_b.w->messageBoxes.size(), 1u);
-        ASSERT_EQ(m_b.w->messageBoxes[0].text, u"Update Error: Data transfer crc error!");
-        ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+        ASSERT_EQ(m_b.w->messageBoxes[0].text, test::english::kCrcError);
+        ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
         ++failed;
         ASSERT_TRUE(m_b.TickUntil(0, 1));
       } else {
         ASSERT_TRUE(m_b.w->messageBoxes.empty()) << ToUtf8(m_b.w->messageBoxes[0].text);
-        ASSERT_EQ(m_b.w->TextOf(IDC_STATUS_EDIT), u"Updated successfully!");
+        ASSERT_EQ(m_b.w->TextOf(IDC_STATUS_EDIT), test::english::kSuccessful);
         ++completed;
         // The monitor reads the version again after an update.
         m_b.Tick();
-        ASSERT_EQ(m_b.dlg->m_refreshVersion, 0);
+        ASSERT_EQ(test::Peer(*m_b.dlg).m_refreshVersion, 0);
       }
       ASSERT_TRUE(m_b.TickUntil(2, 2));
     }
     ASSERT_EQ(m_b.device->AcceptedImage().size() % JoinRecords(records).size(), 0u);
     m_b.RemoveAdapter();
     ASSERT_TRUE(m_b.TickUntil(0, 1));
-    ASSERT_EQ(m_b.dlg->m_link.hPort, kInvalidPort);
+    ASSERT_EQ(test::Peer(*m_b.dlg).m_link.hPort, kInvalidPort);
   }
 
  private:

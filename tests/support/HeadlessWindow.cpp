@@ -80,6 +80,7 @@ void HeadlessWindow::SetTimer(unsigned id, uint32_t periodMs) {
 void HeadlessWindow::KillTimer(unsigned id) {
   timers.erase(id);
   timerLog.push_back({false, id, 0});
+  if (m_system.onKillTimer) m_system.onKillTimer();
 }
 
 void HeadlessWindow::InvalidateRect(const Rect& rect, bool) {

@@ -156,6 +156,9 @@ class HeadlessWindowSystem : public WindowSystem {
   std::function<void(const MessageBoxRecord&)> onMessageBox;
   // Called at every PumpWaitingMessage, before a posted action runs.
   std::function<void()> onPump;
+  // Called at every KillTimer, after the timer stopped (where a job stops
+  // the link monitor: after the load, before the port is touched).
+  std::function<void()> onKillTimer;
   // Called at every KeepResponsive (which runs no posted action).
   std::function<void()> onKeepResponsive;
   std::function<void(CDialogEx&, HeadlessWindow&)> onModal;

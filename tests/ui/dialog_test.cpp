@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/HeadlessWindow.h"
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
+#include "support/DialogHarness.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/AboutDlg.h"
 #include "ui/QuorvelDlg.h"
@@ -18,25 +20,23 @@ constexpr ColorRef kGreen = 0x00FF00;
 
 class DialogTest : public ::testing::Test {
  protected:
-  sim::TempDir dir;
-  test::TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg =
-      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
-  HeadlessWindow& w = ws.Open(*dlg);
+  test::DialogHarness h;
+  HeadlessWindowSystem& ws = h.ws;
+  std::unique_ptr<CQuorvelDlg>& dlg = h.dlg;
+  HeadlessWindow& w = *h.w;
 };
 
 TEST_F(DialogTest, StartState) {
-  EXPECT_EQ(w.caption, u"Update Routine V1.1.1");
+  EXPECT_EQ(w.caption, test::english::kCaption);
   EXPECT_FALSE(w.checkedRadio.has_value());
-  EXPECT_EQ(dlg->m_model, 0);
-  EXPECT_EQ(dlg->m_baudRate, 19200);
-  EXPECT_EQ(dlg->m_linkState, 0);
-  EXPECT_EQ(dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*dlg).m_model, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_baudRate, 19200);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_link.hPort, kInvalidPort);
   EXPECT_EQ(w.TextOf(IDC_VERSION_TEXT), u"");
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT),
-            u"Connect your USB adaptor to PC, Red signal change to Green.");
-  EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Device S/W Version");
+            test::english::kHintNoAdapter);
+  EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), test::english::kSwVersionLabel);
   EXPECT_EQ(w.TextOf(IDC_CONN_GROUP), u"Connection Status");
   EXPECT_EQ(w.TextOf(IDC_LINK_GROUP), u"Device link");
   EXPECT_EQ(w.TextOf(IDC_UPDATE), u"Update");
@@ -58,10 +58,11 @@ TEST_F(DialogTest, StartState) {
 }
 
 TEST_F(DialogTest, LampRectanglesComeFromThePlaceholders) {
-  EXPECT_EQ(dlg->m_rcUsbLamp, w.ControlRect(IDC_USB_LAMP));
-  EXPECT_EQ(dlg->m_rcDeviceLamp, w.ControlRect(IDC_DEVICE_LAMP));
-  EXPECT_EQ(dlg->m_rcLamps, (Rect{dlg->m_rcUsbLamp.left, dlg->m_rcUsbLamp.top,
-                                  dlg->m_rcDeviceLamp.right, dlg->m_rcDeviceLamp.bottom}));
+  EXPECT_EQ(test::Peer(*dlg).m_rcUsbLamp, w.ControlRect(IDC_USB_LAMP));
+  EXPECT_EQ(test::Peer(*dlg).m_rcDeviceLamp, w.ControlRect(IDC_DEVICE_LAMP));
+  EXPECT_EQ(test::Peer(*dlg).m_rcLamps,
+            (Rect{test::Peer(*dlg).m_rcUsbLamp.left, test::Peer(*dlg).m_rcUsbLamp.top,
+                  test::Peer(*dlg).m_rcDeviceLamp.right, test::Peer(*dlg).m_rcDeviceLamp.bottom}));
 }
 
 TEST_F(DialogTest, TicksAndUpdateDoNothingWithoutAModel) {
@@ -70,8 +71,8 @@ TEST_F(DialogTest, TicksAndUpdateDoNothingWithoutAModel) {
   EXPECT_TRUE(w.messageBoxes.empty());
   EXPECT_TRUE(w.fileFilters.empty());
   EXPECT_TRUE(w.invalidations.empty());
-  EXPECT_EQ(dlg->m_linkState, 0);
-  EXPECT_EQ(dlg->m_link.hPort, kInvalidPort);
+  EXPECT_EQ(test::Peer(*dlg).m_linkState, 0);
+  EXPECT_EQ(test::Peer(*dlg).m_link.hPort, kInvalidPort);
 }
 
 TEST_F(DialogTest, SystemCommandsOpenTheAboutBoxOnlyForItsIdentifier) {
@@ -118,11 +119,11 @@ TEST_F(DialogTest, CloseCommandsEndTheDialog) {
 }
 
 TEST_F(DialogTest, CloseDuringAJobWaitsForItsEnd) {
-  dlg->m_jobRunning = true;
+  test::Peer(*dlg).m_jobRunning = true;
   w.PressEscape();
   w.SysCommand(SC_CLOSE);
   EXPECT_FALSE(w.endResult.has_value());
-  EXPECT_TRUE(dlg->m_closePending);
+  EXPECT_TRUE(test::Peer(*dlg).m_closePending);
 }
 
 TEST_F(DialogTest, LampColoursFollowTheLinkState) {
@@ -132,21 +133,21 @@ TEST_F(DialogTest, LampColoursFollowTheLinkState) {
   } cases[] = {{0, kRed, kRed}, {1, kGreen, kRed}, {2, kGreen, kGreen},
                {3, kRed, kRed}, {255, kRed, kRed}};
   for (const auto& c : cases) {
-    dlg->m_linkState = c.state;
+    test::Peer(*dlg).m_linkState = static_cast<LinkState>(c.state);
     w.Paint(true);
     ASSERT_EQ(w.paintOps.size(), 4u);
     EXPECT_EQ(w.paintOps[0].kind, PaintOp::Rectangle);
-    EXPECT_EQ(w.paintOps[0].rect, dlg->m_rcUsbLamp);
+    EXPECT_EQ(w.paintOps[0].rect, test::Peer(*dlg).m_rcUsbLamp);
     EXPECT_EQ(w.paintOps[0].colour, c.usb) << int(c.state);
-    EXPECT_EQ(w.paintOps[1].rect, dlg->m_rcDeviceLamp);
+    EXPECT_EQ(w.paintOps[1].rect, test::Peer(*dlg).m_rcDeviceLamp);
     EXPECT_EQ(w.paintOps[1].colour, c.device) << int(c.state);
     for (int i : {2, 3}) {
       EXPECT_EQ(w.paintOps[i].kind, PaintOp::Edge);
       EXPECT_EQ(w.paintOps[i].edge, EDGE_SUNKEN);
       EXPECT_EQ(w.paintOps[i].flags, BF_RECT);
     }
-    EXPECT_EQ(w.paintOps[2].rect, dlg->m_rcUsbLamp);
-    EXPECT_EQ(w.paintOps[3].rect, dlg->m_rcDeviceLamp);
+    EXPECT_EQ(w.paintOps[2].rect, test::Peer(*dlg).m_rcUsbLamp);
+    EXPECT_EQ(w.paintOps[3].rect, test::Peer(*dlg).m_rcDeviceLamp);
   }
 }
 
@@ -154,7 +155,7 @@ TEST_F(DialogTest, MinimisedPaintCentresTheIconAndLeavesTextsAlone) {
   const struct {
     int width, height, x, y;
   } cases[] = {{30, 30, 0, 0}, {29, 29, -1, -1}, {100, 64, 34, 16}, {0, 0, -15, -15}};
-  dlg->m_linkState = 1;  // a change that a normal paint would show
+  test::Peer(*dlg).m_linkState = kDeviceSilent;  // a change that a normal paint would show
   for (const auto& c : cases) {
     w.iconic = true;
     w.clientRect = Rect{0, 0, c.width, c.height};
@@ -171,13 +172,13 @@ TEST_F(DialogTest, MinimisedPaintCentresTheIconAndLeavesTextsAlone) {
   w.Paint(true);
   EXPECT_EQ(w.paintOps.size(), 4u);
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT),
-            u"Connect your Device to USB adaptor, Red signal change to Green.");
+            test::english::kHintNoDevice);
 }
 
 TEST_F(DialogTest, NoAboutItemWhenTheStringIsEmpty) {
   HeadlessWindowSystem ws2;
   ws2.aboutItemText.clear();
-  CQuorvelDlg dlg2(ws2, env.Make(dir.Path().string()));
+  CQuorvelDlg dlg2(ws2, h.env.Make(h.dir.Path().string()));
   HeadlessWindow& w2 = ws2.Open(dlg2);
   EXPECT_TRUE(w2.systemMenu.empty());
   EXPECT_EQ(w2.timers.count(1), 1u);

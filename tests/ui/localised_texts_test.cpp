@@ -1,29 +1,33 @@
-#include "ui/LocalisedTexts.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "support/HeadlessWindow.h"
 #include "sim/TempDir.h"
+#include "support/DialogHarness.h"
+#include "support/EnglishTexts.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
+#include "ui/LocalisedTexts.h"
 #include "ui/QuorvelDlg.h"
 
 namespace quorvel {
 namespace {
 
+namespace english = test::english;
 using sim::TempDir;
 using test::TestEnvironment;
 
 // The fields in the order of the language file's keys below.
 std::vector<Text> Fields(const LocalisedTexts& t) {
-  return {t.caption,         t.swVersionLabel, t.connStatusLabel, t.deviceLinkLabel,
-          t.updateButton,    t.usbStateLabel,  t.deviceStateLabel, t.hintNoAdapter,
-          t.hintNoDevice,    t.hintReady,      t.transferring,     t.successful,
-          t.deviceSelect};
+  return {t.m_strCaption,          t.m_strSwVersionLabel, t.m_strConnStatusLabel,
+          t.m_strDeviceLinkLabel,  t.m_strUpdateButton,   t.m_strUsbStateLabel,
+          t.m_strDeviceStateLabel, t.m_strHintNoAdapter,  t.m_strHintNoDevice,
+          t.m_strHintReady,        t.m_strTransferring,   t.m_strSuccessful,
+          t.m_strDeviceSelect};
 }
 
 const std::vector<std::string> kKeys = {
@@ -32,19 +36,11 @@ const std::vector<std::string> kKeys = {
     "USBESCCONN",   "Transferring", "SUCCESSFUL", "DEVICE_SELECT"};
 
 const std::vector<Text> kEnglish = {
-    u"Update Routine V1.1.1",
-    u"Device S/W Version",
-    u"Connection Status",
-    u"Device link",
-    u"Update",
-    u"USB Adapter State",
-    u"Device State",
-    u"Connect your USB adaptor to PC, Red signal change to Green.",
-    u"Connect your Device to USB adaptor, Red signal change to Green.",
-    u"You can update the software.",
-    u"Transferring..",
-    u"Updated successfully!",
-    u"Device Selection"};
+    english::kCaption,         english::kSwVersionLabel, english::kConnStatusLabel,
+    english::kDeviceLinkLabel, english::kUpdateButton,   english::kUsbStateLabel,
+    english::kDeviceStateLabel, english::kHintNoAdapter, english::kHintNoDevice,
+    english::kHintReady,       english::kTransferring,   english::kSuccessful,
+    english::kDeviceSelect};
 
 // A language file with "text<N>" for the N-th key; `skip` leaves a key out.
 std::string LanguageFile(const std::string& skip = "") {
@@ -114,34 +110,37 @@ TEST_F(LocalisedTextsTest, NoLanguageFileGivesDefaultEverywhere) {
 TEST_F(LocalisedTextsTest, MissingKeyGivesDefaultOthersFromFile) {
   dir.WriteFile("JapZemb.ini", LanguageFile("USBESCCONN"));
   const LocalisedTexts texts = LoadTexts(Env(kJapanese));
-  EXPECT_EQ(texts.hintReady, u"df");
-  EXPECT_EQ(texts.hintNoDevice, u"text8");
-  EXPECT_EQ(texts.transferring, u"text10");
+  EXPECT_EQ(texts.m_strHintReady, u"df");
+  EXPECT_EQ(texts.m_strHintNoDevice, u"text8");
+  EXPECT_EQ(texts.m_strTransferring, u"text10");
 }
 
 TEST_F(LocalisedTextsTest, CaptionKeepsFirst259CharactersThenSuffix) {
   dir.WriteFile("JapZemb.ini",
                 "[lab]\ndlg_caption=" + std::string(300, 'c') + "\nsuccessful=\n");
   const LocalisedTexts texts = LoadTexts(Env(kJapanese));
-  EXPECT_EQ(texts.caption, Text(259, u'c') + u" V1.1.1");
-  EXPECT_EQ(texts.successful, u"");
-  EXPECT_EQ(texts.updateButton, u"df");
+  EXPECT_EQ(texts.m_strCaption, Text(259, u'c') + u" V1.1.1");
+  EXPECT_EQ(texts.m_strSuccessful, u"");
+  EXPECT_EQ(texts.m_strUpdateButton, u"df");
 }
 
 TEST_F(LocalisedTextsTest, DialogShowsTextsFromLanguageFile) {
   // 日本語 in code page 932, as a Japanese Windows machine saves it.
-  dir.WriteFile("JapZemb.ini",
-                "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
-                "USBESCNOCONN=a=b\r\n");
-  test::HeadlessWindowSystem ws;
-  CQuorvelDlg dlg(ws, Env(kJapanese));
-  test::HeadlessWindow& w = ws.Open(dlg);
+  test::DialogHarness h(nullptr, "", [](Environment& env) {
+    const std::filesystem::path dir = std::filesystem::path(env.programPath).parent_path();
+    std::ofstream(dir / "JapZemb.ini", std::ios::binary)
+        << "[Lab]\r\nDLG_CAPTION=\x93\xFA\x96\x7B\x8C\xEA\r\nESCVER=\"Ver\"\r\n"
+           "USBESCNOCONN=a=b\r\n";
+    env.languageSwitchPath = (dir / "Quorvel.conf").string();
+    std::ofstream(env.languageSwitchPath) << kJapanese;
+  });
+  test::HeadlessWindow& w = *h.w;
   EXPECT_EQ(w.caption, u"日本語 V1.1.1");
   EXPECT_EQ(w.TextOf(IDC_SWVER_GROUP), u"Ver");
   EXPECT_EQ(w.TextOf(IDC_HINT_TEXT), u"a=b");
   EXPECT_EQ(w.TextOf(IDC_UPDATE), u"df");
-  EXPECT_EQ(dlg.m_strSuccessful, u"df");
-  EXPECT_EQ(dlg.m_strTransferring, u"df");
+  EXPECT_EQ(h.Peer().m_texts.m_strSuccessful, u"df");
+  EXPECT_EQ(h.Peer().m_texts.m_strTransferring, u"df");
 }
 
 }  // namespace

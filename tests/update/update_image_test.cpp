@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/TempDir.h"
+#include "support/EnglishTexts.h"
 #include "support/FileHolder.h"
 #include "link/Protocol.h"
 #include "update/UpdateFile.h"
@@ -356,7 +357,7 @@ TEST_F(LoadTest, AcceptanceWaitsForAFreshFileAndRefusesOneStillWritten) {
       EXPECT_EQ(file.image->count, 0u);
     }
     if (c.result == FileAcceptance::Changing) {
-      EXPECT_EQ(file.Message(), u"The file is still being written!");
+      EXPECT_EQ(file.Message(), test::english::kFileChanging);
     }
   }
 }

@@ -1,13 +1,14 @@
 // The update jobs' refusals before anything is sent: no model, no link, no
 // file, a bad file, a port that cannot be purged, a file that cannot be held.
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 
-#include <gtest/gtest.h>
-
-#include "support/HeadlessWindow.h"
 #include "sim/TempDir.h"
+#include "support/DialogHarness.h"
+#include "support/HeadlessWindow.h"
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
@@ -22,8 +23,8 @@ class UpdateRefusalTest : public testing::Test {
  protected:
   // A model chosen and, unless a test says otherwise, the device seen.
   void Ready(int32_t model, uint8_t linkState = 2) {
-    dlg->m_model = model;
-    dlg->m_linkState = linkState;
+    test::Peer(*dlg).m_model = static_cast<protocol::DeviceModel>(model);
+    test::Peer(*dlg).m_linkState = static_cast<LinkState>(linkState);
   }
   Text File(const std::string& name, const std::string& text) {
     return FromUtf8(dir.WriteFile(name, text).string());
@@ -34,19 +35,18 @@ class UpdateRefusalTest : public testing::Test {
     EXPECT_EQ(w.timerLog.size(), 1u);  // the start's SetTimer only
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u"");
     EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
-    EXPECT_FALSE(dlg->m_jobRunning);
+    EXPECT_FALSE(test::Peer(*dlg).m_jobRunning);
   }
 
-  sim::TempDir dir;
-  test::TestEnvironment env;
-  HeadlessWindowSystem ws;
-  std::unique_ptr<CQuorvelDlg> dlg =
-      std::make_unique<CQuorvelDlg>(ws, env.Make(dir.Path().string()));
-  HeadlessWindow& w = ws.Open(*dlg);
+  test::DialogHarness h;
+  const sim::TempDir& dir = h.dir;
+  HeadlessWindowSystem& ws = h.ws;
+  std::unique_ptr<CQuorvelDlg>& dlg = h.dlg;
+  HeadlessWindow& w = *h.w;
 };
 
 TEST_F(UpdateRefusalTest, NoModelDoesNothing) {
-  dlg->m_linkState = 2;
+  test::Peer(*dlg).m_linkState = kDeviceReady;
   ws.filesToPick.push_back(File("a.pkc", "0003C0FFEE"));
   w.Click(IDC_UPDATE);
   EXPECT_TRUE(w.messageBoxes.empty());
@@ -88,17 +88,20 @@ TEST_F(UpdateRefusalTest, ModelAndLinkAreCheckedAgainAfterTheFileDialog) {
     std::function<void(CQuorvelDlg&, HeadlessWindow&)> meanwhile;
     Text message;
   } cases[] = {
-      {"the other model clicked", 2, [](CQuorvelDlg&, HeadlessWindow& w) { w.Click(IDC_MODEL1_RADIO); },
+      {"the other model clicked", 2,
+       [](CQuorvelDlg&, HeadlessWindow& w) { w.Click(IDC_MODEL1_RADIO); },
        u"This file is for OLMAR I, not for BRENIX!"},
       {"the other model's device found", 1,
        [](CQuorvelDlg& d, HeadlessWindow&) {
-         d.m_model = 2;
-         d.m_linkState = 2;
+         test::Peer(d).m_model = protocol::kModel2;
+         test::Peer(d).m_linkState = kDeviceReady;
        },
        u"This file is for BRENIX, not for OLMAR I!"},
-      {"the device silent", 1, [](CQuorvelDlg& d, HeadlessWindow&) { d.m_linkState = 1; },
+      {"the device silent", 1,
+       [](CQuorvelDlg& d, HeadlessWindow&) { test::Peer(d).m_linkState = kDeviceSilent; },
        u"DEVICE Connection Error!"},
-      {"the adapter gone", 2, [](CQuorvelDlg& d, HeadlessWindow&) { d.m_linkState = 0; },
+      {"the adapter gone", 2,
+       [](CQuorvelDlg& d, HeadlessWindow&) { test::Peer(d).m_linkState = kNoAdapterPort; },
        u"USB Connection Error!"},
   };
   for (const auto& c : cases) {
@@ -114,7 +117,7 @@ TEST_F(UpdateRefusalTest, ModelAndLinkAreCheckedAgainAfterTheFileDialog) {
     // The job never started: the status field untouched, nothing locked.
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u"");
     EXPECT_TRUE(w.IsEnabled(IDC_UPDATE));
-    EXPECT_FALSE(dlg->m_jobRunning);
+    EXPECT_FALSE(test::Peer(*dlg).m_jobRunning);
   }
 }
 
@@ -211,12 +214,12 @@ TEST_F(UpdateRefusalTest, PurgeFailureRestartsTheMonitor) {
     EXPECT_EQ(w.timers[1], 500u);
     EXPECT_TRUE(w.timerLog.back().set);
     EXPECT_EQ(w.TextOf(IDC_STATUS_EDIT), u" ");
-    EXPECT_EQ(dlg->m_refreshVersion, 0);
+    EXPECT_EQ(test::Peer(*dlg).m_refreshVersion, 0);
     // The controls were locked for the job and are free again.
     EXPECT_EQ(w.enabled[IDC_UPDATE], true);
     EXPECT_EQ(w.enabled[IDC_MODEL1_RADIO], true);
     EXPECT_EQ(w.enabled[IDC_MODEL2_RADIO], true);
-    EXPECT_FALSE(dlg->m_jobRunning);
+    EXPECT_FALSE(test::Peer(*dlg).m_jobRunning);
   }
 }
 
