@@ -6,9 +6,8 @@
 
 #include <vector>
 
+#include "base/MachineLocations.h"
 #include "base/WideText.h"
-#include "serial/PortLayer.h"
-#include "ui/Environment.h"
 
 namespace quorvel {
 
@@ -61,13 +60,12 @@ std::optional<Text> ReadRegistryLanguageSwitch() {
 
 }  // namespace
 
-Environment Environment::System() {
-  Environment env;
-  env.languageSwitch = ReadRegistryLanguageSwitch;
-  env.programPath = OwnExecutablePath();
-  env.deviceDir = "\\\\.\\";
-  env.portPlatform = nullptr;
-  return env;
+MachineLocations RunningMachineLocations() {
+  MachineLocations places;
+  places.languageSwitch = ReadRegistryLanguageSwitch;
+  places.programPath = OwnExecutablePath();
+  places.deviceDir = "\\\\.\\";
+  return places;
 }
 
 }  // namespace quorvel

@@ -1,11 +1,11 @@
-#include "ui/windows/WindowsHeaders.h"
+#include "ui/win32/WindowsHeaders.h"
 
 #include <map>
 #include <string>
 
 #include "ui/DialogEx.h"
 #include "ui/DialogTemplates.h"
-#include "ui/windows/Win32WindowSystem.h"
+#include "ui/win32/Win32WindowSystem.h"
 
 namespace quorvel::win32 {
 
