@@ -7,13 +7,11 @@
 #include <vector>
 
 #include "base/MachineLocations.h"
-#include "base/WideText.h"
+#include "base/win32/WideChars.h"
 
 namespace quorvel {
 
 namespace {
-
-Text FromWide(const wchar_t* text, size_t size) { return Text(text, text + size); }
 
 // The full path of the running program's file, with "/" between its parts
 // (Windows takes both separators; the language file is found by the last
@@ -52,10 +50,7 @@ std::optional<Text> ReadRegistryLanguageSwitch() {
                                        reinterpret_cast<BYTE*>(data), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
-  Text text = FromWide(data, size / sizeof(wchar_t));
-  const size_t nul = text.find(u'\0');
-  if (nul != Text::npos) text.resize(nul);
-  return text;
+  return FromWideBuffer(data, size / sizeof(wchar_t));
 }
 
 }  // namespace
