@@ -22,7 +22,7 @@
 #include "FuzzSupport.h"
 #include "ui/Environment.h"
 #include "ui/LocalisedTexts.h"
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 using namespace quorvel;
 

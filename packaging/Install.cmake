@@ -22,7 +22,7 @@ set(QUORVEL_DEB_MAINTAINER "Vendrall <support@vendrall.example>" CACHE STRING
   "Maintainer field of the Debian package")
 set(QUORVEL_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(QUORVEL_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/quorvel")
-# The settings file that holds the language switch (ui/linux/FileLocations.cpp).
+# The settings file that holds the language switch (base/linux/MachineLocations.cpp).
 set(QUORVEL_SETTINGS_FILE "/etc/xdg/Vendrall/Quorvel.conf")
 
 # The changelog's latest entry must name the project's version.

@@ -27,7 +27,7 @@ if grep -q '^QUORVEL_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt"; then
 fi
 command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 2; }
 
-programs=(test_serial test_link test_update test_ui test_faults test_soak test_parts)
+programs=(test_base test_serial test_link test_update test_ui test_faults test_soak test_parts)
 cmake --build "$dir" --target "${programs[@]}" -j 2
 
 suppressions=()

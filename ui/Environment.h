@@ -42,7 +42,7 @@ struct Environment {
   // nowhere.
   std::function<void(const std::string&)> trace;
 
-  // The running machine's locations (ui/linux/, ui/win32/FileLocations.cpp).
+  // The running machine's locations (base/MachineLocations.h).
   static Environment System();
 };
 

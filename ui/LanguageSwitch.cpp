@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 namespace quorvel {
 

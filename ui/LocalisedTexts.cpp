@@ -4,7 +4,7 @@
 
 #include "base/Version.h"
 #include "ui/LanguageSwitch.h"
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 #include "update/UpdateMessages.h"
 
 namespace quorvel {

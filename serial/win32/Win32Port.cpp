@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "base/WideText.h"
+#include "base/win32/WideChars.h"
 #include "serial/BoundedClose.h"
 #include "serial/PortLayer.h"
 
@@ -21,13 +21,6 @@ namespace {
 HANDLE AsHandle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-
-// The device names that OpenPort accepts: "\\.\" + a port name, as the port
-// list and the caller's device prefix form them. UTF-8 in, UTF-16 out.
-std::wstring WidePath(const std::string& path) {
-  const Text text = FromUtf8(path);
-  return std::wstring(text.begin(), text.end());
-}
 
 // Waits for the event up to `waitMs`; with a hook, in slices of at most
 // kWaitHookPeriodMs with the hook called between them, to the same deadline.
@@ -157,7 +150,7 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
   if (baudRate == 0) return Failed(error, devicePath, PortStep::Rate, ERROR_INVALID_PARAMETER);
   // No sharing: a port that another program holds cannot be opened, and no
   // other program can open ours while we hold it.
-  HANDLE port = CreateFileW(WidePath(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  HANDLE port = CreateFileW(WideFromUtf8(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return Failed(error, devicePath, PortStep::Open, GetLastError());
 

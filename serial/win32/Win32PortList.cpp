@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/win32/WideChars.h"
 #include "serial/PortPlatform.h"
 #include "serial/win32/DeviceInterfaceList.h"
 
@@ -37,13 +38,6 @@ Text HexCode(DWORD code) {
     code >>= 4;
   } while (code != 0);
   return digits;
-}
-
-Text FromWide(const wchar_t* text, size_t units) {
-  Text out(text, text + units);
-  const size_t nul = out.find(u'\0');
-  if (nul != Text::npos) out.resize(nul);
-  return out;
 }
 
 // The set of the running machine, destroyed with this object.
@@ -78,7 +72,7 @@ class SystemInterfaceSet final : public DeviceInterfaceSet {
       return std::nullopt;
     }
     // A list of texts (the hardware ids) gives its first.
-    return FromWide(buf.data(), bytes / sizeof(wchar_t));
+    return FromWideBuffer(buf.data(), bytes / sizeof(wchar_t));
   }
 
   Text InstanceId(DWORD index) override {
@@ -92,7 +86,7 @@ class SystemInterfaceSet final : public DeviceInterfaceSet {
                                      nullptr)) {
       return {};
     }
-    return FromWide(buf.data(), buf.size());
+    return FromWideBuffer(buf.data(), buf.size());
   }
 
  private:
@@ -122,7 +116,7 @@ class SystemInterfaceSet final : public DeviceInterfaceSet {
     if (path != nullptr) {
       const size_t units =
           (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-      *path = FromWide(detail->DevicePath, units);
+      *path = FromWideBuffer(detail->DevicePath, units);
     }
     return ERROR_SUCCESS;
   }

@@ -43,7 +43,7 @@ TEST(NameFiltersTest, PairsBecomeFiltersWithTheirOwnPatterns) {
       {"||", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(NameFilters(QString::fromUtf8(c.filter)), c.expected) << c.filter;
+    EXPECT_EQ(NameFilters(FromQString(QString::fromUtf8(c.filter))), c.expected) << c.filter;
   }
 }
 

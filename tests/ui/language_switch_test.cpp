@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sim/TempDir.h"
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 namespace quorvel {
 namespace {

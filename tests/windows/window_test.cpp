@@ -6,7 +6,7 @@
 // identifiers. With QUORVEL_TEST_SCREENSHOTS set, each link state is saved
 // there as a bitmap.
 
-#include "ui/windows/WindowsHeaders.h"
+#include "ui/win32/WindowsHeaders.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
-#include "ui/windows/Win32WindowSystem.h"
+#include "ui/win32/Win32WindowSystem.h"
 
 namespace quorvel {
 namespace {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ui/FileFilter.h"
+
 namespace quorvel::qt {
 
 int MulDiv(int a, int b, int c) {
@@ -78,22 +80,17 @@ QString WithoutAccessMarks(const QString& text) {
   return shown;
 }
 
-QStringList NameFilters(const QString& filter) {
-  const QStringList parts = filter.split(u'|');
+QStringList NameFilters(const Text& filter) {
   QStringList filters;
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QString description = parts[i].trimmed();
-    if (description.isEmpty()) break;  // the closing "||"
+  for (const FileFilter& choice : ParseFileFilter(filter)) {
     QStringList patterns;
-    for (const QString& pattern : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
-      const QString p = pattern.trimmed();
-      if (p.isEmpty()) continue;
-      patterns << (p == u"*.*" ? QStringLiteral("*") : p);
+    for (const Text& pattern : choice.patterns) {
+      patterns << (pattern == u"*.*" ? QStringLiteral("*") : ToQString(pattern));
     }
-    if (patterns.isEmpty()) patterns << QStringLiteral("*");
     // The file dialog takes the patterns from the last parentheses of the
     // text, so those must be the real ones.
     static const QRegularExpression trailingList(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
+    QString description = ToQString(choice.description);
     description.remove(trailingList);
     filters << description + QStringLiteral(" (") + patterns.join(u' ') + u')';
   }

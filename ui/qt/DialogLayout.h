@@ -45,9 +45,9 @@ QSize DialogClientSize(const DialogTemplate& tpl, BaseUnits units);
 QString WithoutAccessMarks(const QString& text);
 
 // The name filters of a file-open dialog for a filter in the form
-// "Text (*.ext)|*.ext|All Files (*.*)|*.*||": one per pair, the pattern
-// list in the parentheses taken from the pattern part. "*.*" becomes "*"
-// so that it matches names without a dot too.
-QStringList NameFilters(const QString& filter);
+// "Text (*.ext)|*.ext|All Files (*.*)|*.*||" (ui/FileFilter.h): one per
+// choice, the pattern list in the parentheses taken from its patterns.
+// "*.*" becomes "*" so that it matches names without a dot too.
+QStringList NameFilters(const Text& filter);
 
 }  // namespace quorvel::qt

@@ -417,7 +417,7 @@ void QtDialogWindow::KeepResponsive() {
 }
 
 Text QtDialogWindow::ChooseFile(const Text& filter) {
-  const QStringList filters = NameFilters(ToQString(filter));
+  const QStringList filters = NameFilters(filter);
   QString selected = filters.value(0);
   const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
                                                     filters.join(QStringLiteral(";;")), &selected);

@@ -5,12 +5,14 @@
 #include <string>
 #include <utility>
 
+#include "base/win32/WideChars.h"
+
 namespace quorvel {
 
 bool LockedFile::Open(const Text& path) {
   Close();
   if (path.empty() || path.find(u'\0') != Text::npos) return false;
-  const std::wstring name(path.begin(), path.end());
+  const std::wstring name = ToWide(path);
   // Only a regular file is an update file: a pipe could block the read for
   // good and opening a device can act on it, so anything else is refused
   // before it is opened, and again after (it may have been replaced).

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/win32/WideChars.h"
+
 namespace quorvel::test {
 
 const bool kHoldLetsReadersIn = false;
@@ -15,7 +17,7 @@ bool MakeFifo(const std::string& path) {
 }
 
 FileHolder::FileHolder(const Text& path, bool exclusive) {
-  const std::wstring name(path.begin(), path.end());
+  const std::wstring name = ToWide(path);
   HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   m_file = reinterpret_cast<intptr_t>(file);

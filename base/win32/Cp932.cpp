@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 namespace quorvel {
 

@@ -1,9 +1,12 @@
+// The running machine's locations on Linux: the language switch in the
+// machine-wide settings, the program's file from /proc, serial ports under
+// /dev/.
+
 #include <unistd.h>
 
 #include <climits>
 
-#include "serial/PortLayer.h"
-#include "ui/Environment.h"
+#include "base/MachineLocations.h"
 
 namespace quorvel {
 
@@ -19,15 +22,14 @@ std::string OwnExecutablePath() {
 
 }  // namespace
 
-Environment Environment::System() {
-  Environment env;
+MachineLocations RunningMachineLocations() {
+  MachineLocations places;
   // The machine-wide place of Qt-style settings for vendor "Vendrall",
   // application "Quorvel".
-  env.languageSwitchPath = "/etc/xdg/Vendrall/Quorvel.conf";
-  env.programPath = OwnExecutablePath();
-  env.deviceDir = "/dev/";
-  env.portPlatform = nullptr;
-  return env;
+  places.languageSwitchPath = "/etc/xdg/Vendrall/Quorvel.conf";
+  places.programPath = OwnExecutablePath();
+  places.deviceDir = "/dev/";
+  return places;
 }
 
 }  // namespace quorvel

@@ -1,18 +1,17 @@
-#include "ui/windows/WindowsHeaders.h"
+#include "ui/win32/WindowsHeaders.h"
 
 #include <map>
 #include <string>
 
+#include "base/win32/WideChars.h"
 #include "ui/DialogEx.h"
 #include "ui/DialogTemplates.h"
-#include "ui/windows/Win32WindowSystem.h"
+#include "ui/FileFilter.h"
+#include "ui/win32/Win32WindowSystem.h"
 
 namespace quorvel::win32 {
 
 namespace {
-
-std::wstring Wide(const Text& text) { return std::wstring(text.begin(), text.end()); }
-Text FromWide(const wchar_t* text, size_t size) { return Text(text, text + size); }
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -163,10 +162,10 @@ class Win32DialogWindow final : public Window {
 
   // --- Window
   void SetWindowText(const Text& caption) override {
-    ::SetWindowTextW(m_hwnd, Wide(caption).c_str());
+    ::SetWindowTextW(m_hwnd, ToWide(caption).c_str());
   }
   void SetDlgItemText(int id, const Text& text) override {
-    ::SetDlgItemTextW(m_hwnd, id, Wide(text).c_str());
+    ::SetDlgItemTextW(m_hwnd, id, ToWide(text).c_str());
   }
   void EnableDlgItem(int id, bool enable) override {
     if (HWND item = GetDlgItem(m_hwnd, id)) EnableWindow(item, enable ? TRUE : FALSE);
@@ -183,7 +182,7 @@ class Win32DialogWindow final : public Window {
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (menu == nullptr) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, commandId, Wide(text).c_str());
+    AppendMenuW(menu, MF_STRING, commandId, ToWide(text).c_str());
   }
   void SetIcon(IconHandle icon, bool big) override {
     SendMessageW(m_hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
@@ -196,7 +195,7 @@ class Win32DialogWindow final : public Window {
     wchar_t title[256] = {};
     GetWindowTextW(main != nullptr ? main : m_hwnd, title, 256);
     const UINT type = MB_OK | (icon == MbIcon::Stop ? MB_ICONHAND : 0);
-    MessageBoxW(m_hwnd, Wide(text).c_str(), title, type);
+    MessageBoxW(m_hwnd, ToWide(text).c_str(), title, type);
     return quorvel::IDOK;
   }
   void SetTimer(unsigned id, uint32_t periodMs) override { ::SetTimer(m_hwnd, id, periodMs, nullptr); }
@@ -252,15 +251,21 @@ class Win32DialogWindow final : public Window {
     // The reason is what the desktop shows beside the program when it asks
     // to end the session; the refusal itself is the answer to
     // WM_QUERYENDSESSION.
-    if (m_sessionEndHeld) ShutdownBlockReasonCreate(m_hwnd, Wide(reason).c_str());
+    if (m_sessionEndHeld) ShutdownBlockReasonCreate(m_hwnd, ToWide(reason).c_str());
     else ShutdownBlockReasonDestroy(m_hwnd);
   }
   Text ChooseFile(const Text& filter) override {
-    // "Text (*.ext)|*.ext|All Files (*.*)|*.*||": the bars end the parts.
-    std::wstring parts = Wide(filter);
-    for (wchar_t& c : parts) {
-      if (c == L'|') c = L'\0';
+    // Each choice as its text and its patterns, each ended by a NUL; one
+    // more NUL ends the list.
+    std::wstring parts;
+    for (const FileFilter& choice : ParseFileFilter(filter)) {
+      parts += ToWide(choice.description) + L'\0';
+      for (size_t i = 0; i < choice.patterns.size(); ++i) {
+        parts += (i == 0 ? L"" : L";") + ToWide(choice.patterns[i]);
+      }
+      parts += L'\0';
     }
+    parts += L'\0';
     std::wstring file(32768, L'\0');
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
@@ -272,7 +277,7 @@ class Win32DialogWindow final : public Window {
     ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST |
                 OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&ofn)) return {};
-    return FromWide(file.c_str(), wcslen(file.c_str()));
+    return FromWideBuffer(file.data(), file.size());
   }
   void EndDialog(int result) override { ::EndDialog(m_hwnd, result); }
   void DefaultSysCommand(unsigned nID, long lParam) override {

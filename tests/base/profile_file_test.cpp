@@ -1,4 +1,4 @@
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 #include <gtest/gtest.h>
 

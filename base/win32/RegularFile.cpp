@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ui/ProfileFile.h"
+#include "base/RegularFile.h"
 
 namespace quorvel {
 

@@ -4,7 +4,7 @@
 
 #include "ui/Environment.h"
 #include "ui/QuorvelDlg.h"
-#include "ui/windows/Win32WindowSystem.h"
+#include "ui/win32/Win32WindowSystem.h"
 
 namespace quorvel {
 

@@ -6,15 +6,12 @@
 
 #include <vector>
 
-#include "base/WideText.h"
-#include "serial/PortLayer.h"
-#include "ui/Environment.h"
+#include "base/MachineLocations.h"
+#include "base/win32/WideChars.h"
 
 namespace quorvel {
 
 namespace {
-
-Text FromWide(const wchar_t* text, size_t size) { return Text(text, text + size); }
 
 // The full path of the running program's file, with "/" between its parts
 // (Windows takes both separators; the language file is found by the last
@@ -53,21 +50,17 @@ std::optional<Text> ReadRegistryLanguageSwitch() {
                                        reinterpret_cast<BYTE*>(data), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
-  Text text = FromWide(data, size / sizeof(wchar_t));
-  const size_t nul = text.find(u'\0');
-  if (nul != Text::npos) text.resize(nul);
-  return text;
+  return FromWideBuffer(data, size / sizeof(wchar_t));
 }
 
 }  // namespace
 
-Environment Environment::System() {
-  Environment env;
-  env.languageSwitch = ReadRegistryLanguageSwitch;
-  env.programPath = OwnExecutablePath();
-  env.deviceDir = "\\\\.\\";
-  env.portPlatform = nullptr;
-  return env;
+MachineLocations RunningMachineLocations() {
+  MachineLocations places;
+  places.languageSwitch = ReadRegistryLanguageSwitch;
+  places.programPath = OwnExecutablePath();
+  places.deviceDir = "\\\\.\\";
+  return places;
 }
 
 }  // namespace quorvel

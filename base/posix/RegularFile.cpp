@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "ui/ProfileFile.h"
+#include "base/RegularFile.h"
 
 namespace quorvel {
 

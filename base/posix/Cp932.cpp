@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "ui/ProfileFile.h"
+#include "base/ProfileFile.h"
 
 namespace quorvel {
 

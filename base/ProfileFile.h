@@ -19,20 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/RegularFile.h"
 #include "base/WideText.h"
 
 namespace quorvel {
-
-// The most that is read of a language file or the language switch. Their
-// texts are short; whatever lies past this is taken as absent, so that a
-// huge file cannot take the program's memory.
-constexpr size_t kMaxTextFileBytes = 64 * 1024;
-
-// The content of the regular file at `path`, at most its first `maxBytes`;
-// nothing if it is missing, not a regular file (a FIFO or a device would
-// block or never end) or cannot be read.
-std::optional<std::string> ReadRegularFile(const std::string& path,
-                                           size_t maxBytes = kMaxTextFileBytes);
 
 // Decodes the bytes of a profile file: UTF-16 (little or big endian) when
 // they start with a byte-order mark; otherwise UTF-8 (with or without its
@@ -41,7 +31,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path,
 // Undecodable bytes become U+FFFD.
 Text DecodeProfileBytes(std::string_view bytes);
 
-// Bytes in code page 932, by the platform's converter (ui/linux, ui/win32).
+// Bytes in code page 932, by the platform's converter (base/posix, base/win32).
 // A byte that does not start a character, or a truncated pair at the end,
 // becomes U+FFFD.
 Text DecodeCp932(std::string_view bytes);
