@@ -17,7 +17,7 @@ bool AdapterRotation::TurnOver() const {
 
 AdapterSearch AdapterRotation::Open(SerialLink& link, PortPlatform& ports, int32_t model) {
   const bool moveOn = TurnOver();
-  const AdapterSearch search =
+  AdapterSearch search =
       OpenAdapterPort(link, ports, model, m_current, moveOn ? ScanStart::AfterIt : ScanStart::AtIt);
   if (!search.listFailed) m_adapters = search.adapters;
   if (moveOn || (search.opened && search.portName != m_current)) m_ticksShort = 0;

@@ -16,4 +16,9 @@ namespace quorvel {
 // runs on the caller's.
 bool CloseWithinBound(std::function<void()> close, uint32_t boundMs);
 
+// Waits up to `boundMs` for the closes still running and lets go of the
+// threads that ran them; true when none is left. For a caller that counts
+// what the process holds (a soak test).
+bool WaitForCloses(uint32_t boundMs);
+
 }  // namespace quorvel

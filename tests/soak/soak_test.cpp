@@ -17,9 +17,10 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
-#include "support/EnglishTexts.h"
 #include "faults/fault_bench.h"
+#include "serial/BoundedClose.h"
 #include "soak/new_counter.h"
+#include "support/EnglishTexts.h"
 
 namespace quorvel {
 namespace {
@@ -58,6 +59,9 @@ struct Snapshot {
 
 Snapshot Take(FaultBench& b) {
   b.ClearWindowLogs();  // the headless window's own records
+  // A port's close ends on a thread of its own, which holds its record
+  // until it has been let go of.
+  EXPECT_TRUE(WaitForCloses(15000));
   return {OpenDescriptors(), static_cast<long long>(HeapInUse()), LiveNewBytes(), ResidentKiB()};
 }
 
