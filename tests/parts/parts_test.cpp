@@ -13,12 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include "MemoryPort.h"
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
+#include "serial/memory/MemoryPort.h"
 #include "support/FakePortPlatform.h"
 #include "support/UpdateRecords.h"
 #include "update/RecordTransfer.h"
@@ -41,7 +41,7 @@ class Script {
   Script& Data(const Bytes& bytes) {
     for (const uint8_t b : bytes) {
       m_bytes.push_back(b);
-      if (b == fuzz::kEscape) m_bytes.push_back(0x00);
+      if (b == memport::kEscape) m_bytes.push_back(0x00);
     }
     return *this;
   }
@@ -61,11 +61,11 @@ class Script {
     return *this;
   }
   // Starts a run of the memory port on this script (kept alive by the caller).
-  void Start() const { fuzz::ResetMemoryPort(m_bytes.data(), m_bytes.size(), 0); }
+  void Start() const { memport::ResetMemoryPort(m_bytes.data(), m_bytes.size(), 0); }
 
  private:
   Script& Code(uint8_t code) {
-    m_bytes.push_back(fuzz::kEscape);
+    m_bytes.push_back(memport::kEscape);
     m_bytes.push_back(code);
     return *this;
   }
@@ -74,8 +74,8 @@ class Script {
 
 size_t WritesOf(uint8_t command) {
   size_t n = 0;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write && e.bytes == Bytes{command}) ++n;
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write && e.bytes == Bytes{command}) ++n;
   }
   return n;
 }
@@ -94,15 +94,20 @@ class PartsTest : public testing::Test {
   PartsTest() {
     ports.ports.push_back(test::UsbPort(u"ttyMEM"));
     link.deviceDir = "/memory/";
+    link.port = &memport::InMemoryPort();
+    Script().Start();  // every wait on the virtual clock
   }
-  ~PartsTest() override { link.ClosePort(); }
+  ~PartsTest() override {
+    link.ClosePort();
+    UseClock(nullptr);
+  }
 
   // Discovery opens the adapter, as the monitor's first tick does.
   void OpenAdapter(int32_t model) {
     const ProbeResult opened = StepLink(link, ports, model, kNoAdapterPort, false);
     ASSERT_EQ(opened.outcome, ProbeOutcome::AdapterOpened);
     ASSERT_EQ(opened.state, kDeviceSilent);
-    ASSERT_EQ(fuzz::MemoryPortEvents().back().arg, protocol::BaudRate(model));
+    ASSERT_EQ(memport::MemoryPortEvents().back().arg, protocol::BaudRate(model));
   }
 
   Script script;
@@ -199,7 +204,7 @@ TEST_F(PartsTest, LostPortTellsTheFailedStep) {
 
 struct Progress final : TransferObserver {
   void OnProgress(uint32_t percent) override { percents.push_back(percent); }
-  void KeepAlive() override { keptAliveAtMs.push_back(fuzz::VirtualNowMs()); }
+  void KeepAlive() override { keptAliveAtMs.push_back(memport::VirtualNowMs()); }
   void Idle() override { ++idles; }
   std::vector<uint32_t> percents;
   int idles = 0;
@@ -224,7 +229,7 @@ TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
   EXPECT_EQ(ToUtf8(UpdateMessage(result)), "Update Error: No reply from device!");
   EXPECT_FALSE(IsRefusal(result));
   ASSERT_EQ(progress.keptAliveAtMs.size(), 1u);
-  const uint64_t waitedMs = fuzz::VirtualNowMs() - progress.keptAliveAtMs[0];
+  const uint64_t waitedMs = memport::VirtualNowMs() - progress.keptAliveAtMs[0];
   EXPECT_GE(waitedMs, 6u * 2000u);
   EXPECT_LT(waitedMs, 6u * 2000u + 5000u);
   EXPECT_EQ(progress.percents, std::vector<uint32_t>{50});
@@ -252,8 +257,8 @@ TEST_F(PartsTest, StopBetweenRecordsSendsNoFurtherRecord) {
   EXPECT_EQ(RunUpdate(link, kModel2, *image, stopping), UpdateResult::Stopped);
   EXPECT_EQ(stopping.percents, std::vector<uint32_t>{33});
   size_t recordWrites = 0;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
   }
   EXPECT_EQ(recordWrites, 1u);
 }
@@ -295,8 +300,8 @@ TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
     EXPECT_EQ(UpdateMessage(result), u"The file is still being written!");
     EXPECT_TRUE(IsRefusal(result));
     EXPECT_EQ(WritesOf(protocol::kUpdateStart), duringHandshake ? 1u : 0u);
-    for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-      EXPECT_FALSE(e.op == fuzz::PortOp::Write && e.bytes.size() > 1);
+    for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+      EXPECT_FALSE(e.op == memport::PortOp::Write && e.bytes.size() > 1);
     }
     EXPECT_EQ(changer.records, 0);
   }
