@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "MemoryPort.h"
 #include "link/Protocol.h"
+#include "serial/memory/MemoryPort.h"
 #include "support/DialogPeer.h"
 #include "support/FakePortPlatform.h"
 #include "support/HeadlessWindow.h"
@@ -48,8 +48,8 @@
 #include "update/UpdateMessages.h"
 
 using namespace quorvel;
-using fuzz::PortEvent;
-using fuzz::PortOp;
+using memport::PortEvent;
+using memport::PortOp;
 
 namespace {
 
@@ -225,12 +225,12 @@ class Model {
     return out;
   }
 
-  bool AllTaken() const { return m_next == fuzz::MemoryPortEvents().size(); }
+  bool AllTaken() const { return m_next == memport::MemoryPortEvents().size(); }
   size_t Taken() const { return m_next; }
 
  private:
   const PortEvent& Take(PortOp op) {
-    const auto& events = fuzz::MemoryPortEvents();
+    const auto& events = memport::MemoryPortEvents();
     FUZZ_CHECK(m_next < events.size());
     const PortEvent& event = events[m_next++];
     FUZZ_CHECK(event.op == op);
@@ -377,7 +377,7 @@ void CheckSteady(CQuorvelDlg& dlg, const test::HeadlessWindow& w, const Model& m
   FUZZ_CHECK(test::Peer(dlg).m_linkState <= 2);
   FUZZ_CHECK(test::Peer(dlg).m_linkState == model.state);
   FUZZ_CHECK((test::Peer(dlg).m_link.hPort != kInvalidPort) == model.portOpen);
-  FUZZ_CHECK(fuzz::MemoryPortIsOpen() == model.portOpen);
+  FUZZ_CHECK(memport::MemoryPortIsOpen() == model.portOpen);
   FUZZ_CHECK(test::Peer(dlg).m_refreshVersion == model.refresh);
   FUZZ_CHECK(!test::Peer(dlg).m_jobRunning);
   if (model.state == 2) {
@@ -407,13 +407,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int command = kCommands[(data[1] >> 2) & 3];
 
   const std::string& imagePath = ImagePath();
-  fuzz::ResetMemoryPort(data + 2, size - 2, failedOpens);
-  const auto& events = fuzz::MemoryPortEvents();
+  memport::ResetMemoryPort(data + 2, size - 2, failedOpens);
+  const auto& events = memport::MemoryPortEvents();
 
   {
     test::TestEnvironment testEnv;
     Environment env = testEnv.Make(kEnvDir, &Platform());
     env.pauseMs = nullptr;  // the port layer's sleep, on the virtual clock
+    env.port = &memport::InMemoryPort();
     test::HeadlessWindowSystem ws;
     CQuorvelDlg dlg(ws, env);
     test::HeadlessWindow& w = ws.Open(dlg);
@@ -458,10 +459,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t boxesBefore = w.messageBoxes.size();
     const size_t textsBefore = w.textLog.size();
     const int pumpsBefore = w.pumpCount;
-    const uint64_t startMs = fuzz::VirtualNowMs();
+    const uint64_t startMs = memport::VirtualNowMs();
     const bool timerBefore = w.timers.count(1) == 1;
     w.Click(IDC_UPDATE);
-    const uint64_t endMs = fuzz::VirtualNowMs();
+    const uint64_t endMs = memport::VirtualNowMs();
     const size_t jobEventsEnd = events.size();
     const size_t jobEventsStart = model.Taken();
     const JobOutcome out = model.Job(timerBefore);
@@ -484,7 +485,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (out.timerRunning) FUZZ_CHECK(w.timers.at(1) == protocol::kMonitorPeriodMs);
     if (out.box && out.icon == MbIcon::None) {
       FUZZ_CHECK(test::Peer(dlg).m_link.hPort == kInvalidPort);
-      FUZZ_CHECK(!fuzz::MemoryPortIsOpen());
+      FUZZ_CHECK(!memport::MemoryPortIsOpen());
     }
     FUZZ_CHECK(w.IsEnabled(IDC_UPDATE) && w.IsEnabled(IDC_MODEL1_RADIO) &&
                w.IsEnabled(IDC_MODEL2_RADIO));
@@ -526,6 +527,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   // The dialog let go of the port.
-  FUZZ_CHECK(!fuzz::MemoryPortIsOpen());
+  FUZZ_CHECK(!memport::MemoryPortIsOpen());
   return 0;
 }

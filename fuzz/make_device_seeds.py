@@ -2,7 +2,7 @@
 """Writes the seed inputs of fuzz_device_protocol (fuzz/corpus/fuzz_device_protocol/).
 
 An input is two option bytes and the device's byte stream, echoes included,
-with the escape codes of fuzz/MemoryPort.h (see fuzz_device_protocol.cpp for
+with the escape codes of serial/memory/MemoryPort.h (see fuzz_device_protocol.cpp for
 the option bits). Each seed is written here as the conversation it plays:
 the link monitor's ticks before the Update click, the job, the ticks after.
 Run it again after changing the image of the target or the option bits.

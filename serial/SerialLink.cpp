@@ -35,7 +35,7 @@ bool SerialLink::OpenPort(const Text& portName, uint32_t baudRate) {
     lastError = PortError{ToUtf8(portName), ENOENT, PortStep::Name};
     return false;
   }
-  hPort = PortOpen(path, baudRate, &lastError);
+  hPort = port->Open(path, baudRate, &lastError);
   if (hPort == kInvalidPort) return false;
   portBaudRate = baudRate;
   return true;
@@ -43,19 +43,19 @@ bool SerialLink::OpenPort(const Text& portName, uint32_t baudRate) {
 
 void SerialLink::ClosePort() {
   if (hPort == kInvalidPort) return;
-  PortClose(hPort);
+  port->Close(hPort);
   hPort = kInvalidPort;
 }
 
 bool SerialLink::WriteBytes(uint8_t count, const uint8_t* data) {
   if (hPort == kInvalidPort) return false;
-  return PortWriteAll(hPort, data, count, WriteTimeLimitMs(count, portBaudRate),
-                      whileWaiting ? &whileWaiting : nullptr);
+  return port->WriteAll(hPort, data, count, WriteTimeLimitMs(count, portBaudRate),
+                        whileWaiting ? &whileWaiting : nullptr);
 }
 
 bool SerialLink::ReadBytes(uint8_t count, uint8_t* buffer, uint32_t timeoutMs) {
   if (hPort == kInvalidPort) return false;
-  return PortReadAll(hPort, buffer, count, timeoutMs, whileWaiting ? &whileWaiting : nullptr) ==
+  return port->ReadAll(hPort, buffer, count, timeoutMs, whileWaiting ? &whileWaiting : nullptr) ==
          count;
 }
 
@@ -73,12 +73,12 @@ bool SerialLink::SendCommand(uint8_t commandByte) {
 
 bool SerialLink::PurgePort() {
   if (hPort == kInvalidPort) return false;
-  return PortPurge(hPort);
+  return port->Purge(hPort);
 }
 
 bool SerialLink::DiscardInput() {
   if (hPort == kInvalidPort) return false;
-  return PortDiscardInput(hPort);
+  return port->DiscardInput(hPort);
 }
 
 }  // namespace quorvel

@@ -30,6 +30,9 @@ enum class CommandStep : uint8_t {
 };
 
 struct SerialLink {
+  // The kind of port the channel opens: the running machine's serial ports,
+  // or a test's in-memory one. Change it only while closed.
+  Port* port = &SystemPort();
   // The open port, or kInvalidPort while the channel is closed.
   PortHandle hPort = kInvalidPort;
   // Switches the echo reads off when non-zero. Always 0 in practice:

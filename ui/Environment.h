@@ -13,6 +13,7 @@
 
 namespace quorvel {
 
+class Port;
 class PortPlatform;
 
 struct Environment {
@@ -27,6 +28,8 @@ struct Environment {
   std::string deviceDir = "/dev/";
   // Port enumeration; null means the running machine's.
   PortPlatform* portPlatform = nullptr;
+  // The serial ports' calls; null means the running machine's.
+  Port* port = nullptr;
   // The pause after an update, for tests; null (the program) means the
   // window's own pause, which keeps it painted and answering the desktop.
   std::function<void(uint32_t)> pauseMs;

@@ -35,6 +35,7 @@ CQuorvelDlg::CQuorvelDlg(WindowSystem& windowSystem, Environment environment)
     : CDialogEx(IDD_QUORVEL_DIALOG, windowSystem, nullptr), m_env(std::move(environment)) {
   m_hIcon = windowSystem.LoadIcon(IDR_MAINFRAME);
   m_link.deviceDir = m_env.deviceDir;
+  if (m_env.port != nullptr) m_link.port = m_env.port;
 }
 
 CQuorvelDlg::~CQuorvelDlg() {

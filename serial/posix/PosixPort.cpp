@@ -143,9 +143,37 @@ bool DrainUntil(int port, uint64_t deadlineNs, const WaitHook* whileWaiting) {
   return drained;
 }
 
+class PosixPort final : public Port {
+ public:
+  PortHandle Open(const std::string& devicePath, uint32_t baudRate, PortError* error) override;
+  void Close(PortHandle port) override;
+  bool Purge(PortHandle port) override { return tcflush(port, TCIOFLUSH) == 0; }
+  bool DiscardInput(PortHandle port) override { return tcflush(port, TCIFLUSH) == 0; }
+  bool WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                const WaitHook* whileWaiting) override;
+  size_t ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                 const WaitHook* whileWaiting) override;
+};
+
+class PosixClock final : public MonotonicClock {
+ public:
+  uint64_t NowMs() override { return MonotonicNs() / 1'000'000u; }
+  void Sleep(uint32_t ms) override;
+};
+
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
+Port& SystemPort() {
+  static PosixPort port;
+  return port;
+}
+
+MonotonicClock& SystemClock() {
+  static PosixClock clock;
+  return clock;
+}
+
+PortHandle PosixPort::Open(const std::string& devicePath, uint32_t baudRate, PortError* error) {
   // Records the step that failed with its errno.
   const auto refuse = [&](PortStep step, int errorNumber) {
     if (error != nullptr) *error = PortError{devicePath, errorNumber, step};
@@ -192,7 +220,7 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
   return fd;
 }
 
-void PortClose(PortHandle port) {
+void PosixPort::Close(PortHandle port) {
   if (port < 0) return;
   // Output still pending would make the close wait until it is sent, up to
   // the driver's closing wait (30 s on a usb-serial port that has stalled);
@@ -204,12 +232,8 @@ void PortClose(PortHandle port) {
   CloseWithinBound([fd] { close(fd); }, kPortLetGoMs);
 }
 
-bool PortPurge(PortHandle port) { return tcflush(port, TCIOFLUSH) == 0; }
-
-bool PortDiscardInput(PortHandle port) { return tcflush(port, TCIFLUSH) == 0; }
-
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
-                  const WaitHook* whileWaiting) {
+bool PosixPort::WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                         const WaitHook* whileWaiting) {
   const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
   size_t done = 0;
   while (done < count) {
@@ -243,8 +267,8 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   return DrainUntil(static_cast<int>(port), deadline, whileWaiting);
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
-                   const WaitHook* whileWaiting) {
+size_t PosixPort::ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                          const WaitHook* whileWaiting) {
   const uint64_t deadline = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1'000'000u;
   size_t got = 0;
   bool hungUp = false;
@@ -281,9 +305,7 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
   return got;
 }
 
-uint64_t MonotonicMs() { return MonotonicNs() / 1'000'000u; }
-
-void SleepMs(uint32_t ms) {
+void PosixClock::Sleep(uint32_t ms) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   const uint64_t target = static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u +

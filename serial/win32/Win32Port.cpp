@@ -142,9 +142,39 @@ PortHandle Failed(PortError* error, const std::string& devicePath, PortStep step
   return kInvalidPort;
 }
 
+class Win32Port final : public Port {
+ public:
+  PortHandle Open(const std::string& devicePath, uint32_t baudRate, PortError* error) override;
+  void Close(PortHandle port) override;
+  bool Purge(PortHandle port) override { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
+  bool DiscardInput(PortHandle port) override {
+    return PurgeComm(AsHandle(port), PURGE_RXCLEAR) != 0;
+  }
+  bool WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                const WaitHook* whileWaiting) override;
+  size_t ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                 const WaitHook* whileWaiting) override;
+};
+
+class Win32Clock final : public MonotonicClock {
+ public:
+  uint64_t NowMs() override { return GetTickCount64(); }
+  void Sleep(uint32_t ms) override;
+};
+
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
+Port& SystemPort() {
+  static Win32Port port;
+  return port;
+}
+
+MonotonicClock& SystemClock() {
+  static Win32Clock clock;
+  return clock;
+}
+
+PortHandle Win32Port::Open(const std::string& devicePath, uint32_t baudRate, PortError* error) {
   if (error != nullptr) *error = PortError{};
   if (devicePath.empty()) return Failed(error, devicePath, PortStep::Name, ERROR_FILE_NOT_FOUND);
   if (baudRate == 0) return Failed(error, devicePath, PortStep::Rate, ERROR_INVALID_PARAMETER);
@@ -193,7 +223,7 @@ PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError*
   return reinterpret_cast<PortHandle>(port);
 }
 
-void PortClose(PortHandle port) {
+void Win32Port::Close(PortHandle port) {
   if (port == kInvalidPort) return;
   // Output still pending is discarded, so that the close does not wait for
   // a stalled adapter to send it; a driver that holds the close all the same
@@ -203,12 +233,8 @@ void PortClose(PortHandle port) {
   CloseWithinBound([h] { CloseHandle(h); }, kPortLetGoMs);
 }
 
-bool PortPurge(PortHandle port) { return PurgeComm(AsHandle(port), kPurgeAll) != 0; }
-
-bool PortDiscardInput(PortHandle port) { return PurgeComm(AsHandle(port), PURGE_RXCLEAR) != 0; }
-
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
-                  const WaitHook* whileWaiting) {
+bool Win32Port::WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                         const WaitHook* whileWaiting) {
   if (count == 0) return true;
   HANDLE h = AsHandle(port);
   const auto size = static_cast<DWORD>(count);
@@ -229,8 +255,8 @@ bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t t
   return DrainUntil(h, start, count, start + waitMs, whileWaiting);
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
-                   const WaitHook* whileWaiting) {
+size_t Win32Port::ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                          const WaitHook* whileWaiting) {
   if (count == 0) return 0;
   HANDLE h = AsHandle(port);
   const auto size = static_cast<DWORD>(count);
@@ -246,14 +272,12 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
   return moved;
 }
 
-uint64_t MonotonicMs() { return GetTickCount64(); }
-
-void SleepMs(uint32_t ms) {
+void Win32Clock::Sleep(uint32_t ms) {
   // Sleep may wake a little early on a coarse timer; wait out the rest so a
   // pause is never shorter than asked.
-  const uint64_t until = MonotonicMs() + ms;
-  for (uint64_t now = MonotonicMs(); now < until; now = MonotonicMs()) {
-    Sleep(static_cast<DWORD>(until - now));
+  const uint64_t until = GetTickCount64() + ms;
+  for (uint64_t now = GetTickCount64(); now < until; now = GetTickCount64()) {
+    ::Sleep(static_cast<DWORD>(until - now));
   }
 }
 

@@ -13,12 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include "MemoryPort.h"
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
 #include "serial/PortLayer.h"
 #include "serial/SerialLink.h"
+#include "serial/memory/MemoryPort.h"
 #include "support/EnglishTexts.h"
 #include "support/FakePortPlatform.h"
 #include "support/UpdateRecords.h"
@@ -42,7 +42,7 @@ class Script {
   Script& Data(const Bytes& bytes) {
     for (const uint8_t b : bytes) {
       m_bytes.push_back(b);
-      if (b == fuzz::kEscape) m_bytes.push_back(0x00);
+      if (b == memport::kEscape) m_bytes.push_back(0x00);
     }
     return *this;
   }
@@ -64,11 +64,11 @@ class Script {
     return *this;
   }
   // Starts a run of the memory port on this script (kept alive by the caller).
-  void Start() const { fuzz::ResetMemoryPort(m_bytes.data(), m_bytes.size(), 0); }
+  void Start() const { memport::ResetMemoryPort(m_bytes.data(), m_bytes.size(), 0); }
 
  private:
   Script& Code(uint8_t code) {
-    m_bytes.push_back(fuzz::kEscape);
+    m_bytes.push_back(memport::kEscape);
     m_bytes.push_back(code);
     return *this;
   }
@@ -77,8 +77,8 @@ class Script {
 
 size_t WritesOf(uint8_t command) {
   size_t n = 0;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write && e.bytes == Bytes{command}) ++n;
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write && e.bytes == Bytes{command}) ++n;
   }
   return n;
 }
@@ -97,15 +97,20 @@ class PartsTest : public testing::Test {
   PartsTest() {
     ports.ports.push_back(test::UsbPort(u"ttyMEM"));
     link.deviceDir = "/memory/";
+    link.port = &memport::InMemoryPort();
+    Script().Start();  // every wait on the virtual clock
   }
-  ~PartsTest() override { link.ClosePort(); }
+  ~PartsTest() override {
+    link.ClosePort();
+    UseClock(nullptr);
+  }
 
   // Discovery opens the adapter, as the monitor's first tick does.
   void OpenAdapter(int32_t model) {
     const ProbeResult opened = StepLink(link, ports, model, kNoAdapterPort, false);
     ASSERT_EQ(opened.outcome, ProbeOutcome::AdapterOpened);
     ASSERT_EQ(opened.state, kDeviceSilent);
-    ASSERT_EQ(fuzz::MemoryPortEvents().back().arg, protocol::BaudRate(model));
+    ASSERT_EQ(memport::MemoryPortEvents().back().arg, protocol::BaudRate(model));
   }
 
   Script script;
@@ -202,7 +207,7 @@ TEST_F(PartsTest, LostPortTellsTheFailedStep) {
 
 struct Progress : TransferObserver {
   void OnProgress(uint32_t percent) override { percents.push_back(percent); }
-  void KeepAlive() override { keptAliveAtMs.push_back(fuzz::VirtualNowMs()); }
+  void KeepAlive() override { keptAliveAtMs.push_back(memport::VirtualNowMs()); }
   void Idle() override { ++idles; }
   std::vector<uint32_t> percents;
   int idles = 0;
@@ -212,15 +217,15 @@ struct Progress : TransferObserver {
 // Every byte the transfer wrote, in order, and its record writes alone.
 Bytes Written() {
   Bytes sent;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write) sent.insert(sent.end(), e.bytes.begin(), e.bytes.end());
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write) sent.insert(sent.end(), e.bytes.begin(), e.bytes.end());
   }
   return sent;
 }
 std::vector<Bytes> RecordsWritten() {
   std::vector<Bytes> records;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) records.push_back(e.bytes);
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write && e.bytes.size() > 1) records.push_back(e.bytes);
   }
   return records;
 }
@@ -287,14 +292,14 @@ TEST_F(PartsTest, Handshakes) {
     script = c.device;
     script.Start();
     OpenAdapter(c.model);
-    const uint64_t start = fuzz::VirtualNowMs();
+    const uint64_t start = memport::VirtualNowMs();
     const auto image = ImageOf({record});
     Progress progress;
 
     const UpdateResult result = RunUpdate(link, c.model, *image, progress);
 
     EXPECT_EQ(result, c.result) << ToUtf8(UpdateMessage(result));
-    EXPECT_GE(fuzz::VirtualNowMs() - start, c.atLeastMs);
+    EXPECT_GE(memport::VirtualNowMs() - start, c.atLeastMs);
     Bytes expected = c.commands;
     if (result == UpdateResult::Completed) {
       expected.insert(expected.end(), record.begin(), record.end());
@@ -407,7 +412,7 @@ TEST_F(PartsTest, VerdictWaitsSixReadsThenGivesUp) {
   EXPECT_EQ(ToUtf8(UpdateMessage(result)), "Update Error: No reply from device!");
   EXPECT_FALSE(IsRefusal(result));
   ASSERT_EQ(progress.keptAliveAtMs.size(), 1u);
-  const uint64_t waitedMs = fuzz::VirtualNowMs() - progress.keptAliveAtMs[0];
+  const uint64_t waitedMs = memport::VirtualNowMs() - progress.keptAliveAtMs[0];
   EXPECT_GE(waitedMs, 6u * 2000u);
   EXPECT_LT(waitedMs, 6u * 2000u + 5000u);
   EXPECT_EQ(progress.percents, std::vector<uint32_t>{50});
@@ -435,8 +440,8 @@ TEST_F(PartsTest, StopBetweenRecordsSendsNoFurtherRecord) {
   EXPECT_EQ(RunUpdate(link, kModel2, *image, stopping), UpdateResult::Stopped);
   EXPECT_EQ(stopping.percents, std::vector<uint32_t>{33});
   size_t recordWrites = 0;
-  for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-    if (e.op == fuzz::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
+  for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+    if (e.op == memport::PortOp::Write && e.bytes.size() > 1) ++recordWrites;
   }
   EXPECT_EQ(recordWrites, 1u);
 }
@@ -478,8 +483,8 @@ TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
     EXPECT_EQ(UpdateMessage(result), test::english::kFileChanging);
     EXPECT_TRUE(IsRefusal(result));
     EXPECT_EQ(WritesOf(protocol::kUpdateStart), duringHandshake ? 1u : 0u);
-    for (const fuzz::PortEvent& e : fuzz::MemoryPortEvents()) {
-      EXPECT_FALSE(e.op == fuzz::PortOp::Write && e.bytes.size() > 1);
+    for (const memport::PortEvent& e : memport::MemoryPortEvents()) {
+      EXPECT_FALSE(e.op == memport::PortOp::Write && e.bytes.size() > 1);
     }
     EXPECT_EQ(changer.records, 0);
   }

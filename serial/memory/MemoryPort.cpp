@@ -1,17 +1,22 @@
-// The serial port layer of the fuzz build: one in-memory port whose input is
-// a script of device bytes (fuzz/MemoryPort.h). Every call on a handle that
-// is not the open port is a fault of the caller and stops the run.
+// One in-memory port whose input is a script of device bytes
+// (serial/memory/MemoryPort.h). Every call on a handle that is not the open
+// port is a fault of the caller and stops the run.
 
-#include "MemoryPort.h"
+#include "serial/memory/MemoryPort.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
-#include "FuzzSupport.h"
-#include "serial/PortLayer.h"
-
-namespace quorvel {
+namespace quorvel::memport {
 namespace {
+
+// Stops the run the way a fuzz target's broken invariant does.
+[[noreturn]] void Misuse(const char* what) {
+  std::fprintf(stderr, "INVARIANT FAILED: %s\n", what);
+  std::abort();
+}
 
 struct MemoryPortState {
   const uint8_t* script = nullptr;
@@ -27,17 +32,17 @@ struct MemoryPortState {
   bool failNextWrite = false;
   // Late bytes (code 0x06): when they arrive; 0 when none are waiting.
   uint64_t lateArrivalMs = 0;
-  std::vector<fuzz::PortEvent> events;
+  std::vector<PortEvent> events;
 };
 
 MemoryPortState g_port;
 
 void CheckOpen(PortHandle port) {
-  if (port == kInvalidPort || port != g_port.open) fuzz::Fail("port call on a handle that is not open");
+  if (port == kInvalidPort || port != g_port.open) Misuse("port call on a handle that is not open");
 }
 
-fuzz::PortEvent& Record(fuzz::PortOp op, bool ok) {
-  fuzz::PortEvent& event = g_port.events.emplace_back();
+PortEvent& Record(PortOp op, bool ok) {
+  PortEvent& event = g_port.events.emplace_back();
   event.op = op;
   event.ok = ok;
   event.atMs = g_port.clockMs;
@@ -59,7 +64,7 @@ bool TakeCode(uint8_t code) {
 
 // Codes that stand right after the bytes a read took.
 void TakeTrailingCodes() {
-  while (g_port.pos + 1 < g_port.size && g_port.script[g_port.pos] == fuzz::kEscape) {
+  while (g_port.pos + 1 < g_port.size && g_port.script[g_port.pos] == kEscape) {
     const uint8_t code = g_port.script[g_port.pos + 1];
     if (code < 0x02 || code > 0x05) return;
     g_port.pos += 2;
@@ -73,7 +78,7 @@ void DropArrivedLateBytes() {
   if (g_port.lateArrivalMs == 0 || g_port.lateArrivalMs > g_port.clockMs) return;
   g_port.lateArrivalMs = 0;
   while (g_port.pos < g_port.size) {
-    if (g_port.script[g_port.pos] == fuzz::kEscape) {
+    if (g_port.script[g_port.pos] == kEscape) {
       if (g_port.pos + 1 < g_port.size && g_port.script[g_port.pos + 1] != 0x00) return;
       g_port.pos += 2;
     } else {
@@ -82,57 +87,74 @@ void DropArrivedLateBytes() {
   }
 }
 
+class MemoryPort final : public Port, public MonotonicClock {
+ public:
+  PortHandle Open(const std::string& devicePath, uint32_t baudRate, PortError* error) override;
+  void Close(PortHandle port) override;
+  bool Purge(PortHandle port) override;
+  bool DiscardInput(PortHandle port) override;
+  bool WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                const WaitHook* whileWaiting) override;
+  size_t ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                 const WaitHook* whileWaiting) override;
+  // Moves by 1 ms per look, so that a busy wait always ends.
+  uint64_t NowMs() override { return ++g_port.clockMs; }
+  void Sleep(uint32_t ms) override { g_port.clockMs += ms; }
+};
+
+MemoryPort g_memoryPort;
+
 }  // namespace
 
-PortHandle PortOpen(const std::string& devicePath, uint32_t baudRate, PortError* error) {
-  if (g_port.open != kInvalidPort) fuzz::Fail("a second port opened while one is open");
+PortHandle MemoryPort::Open(const std::string& devicePath, uint32_t baudRate, PortError* error) {
+  if (g_port.open != kInvalidPort) Misuse("a second port opened while one is open");
   bool ok = !g_port.hungUp && !g_port.failNextOpen && g_port.failedOpens == 0;
   g_port.failNextOpen = false;
   if (g_port.failedOpens > 0) --g_port.failedOpens;
   if (ok) g_port.open = g_port.nextHandle++;
-  fuzz::PortEvent& event = Record(fuzz::PortOp::Open, ok);
+  PortEvent& event = Record(PortOp::Open, ok);
   event.path = devicePath;
   event.arg = baudRate;
   if (error != nullptr) *error = ok ? PortError{} : PortError{devicePath, ENODEV, PortStep::Open};
   return ok ? g_port.open : kInvalidPort;
 }
 
-void PortClose(PortHandle port) {
+void MemoryPort::Close(PortHandle port) {
   CheckOpen(port);
   g_port.open = kInvalidPort;
-  Record(fuzz::PortOp::Close, true);
+  Record(PortOp::Close, true);
 }
 
-bool PortPurge(PortHandle port) {
+bool MemoryPort::Purge(PortHandle port) {
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextPurge;
   g_port.failNextPurge = false;
   if (ok) DropArrivedLateBytes();
-  Record(fuzz::PortOp::Purge, ok);
+  Record(PortOp::Purge, ok);
   return ok;
 }
 
-bool PortDiscardInput(PortHandle port) {
+bool MemoryPort::DiscardInput(PortHandle port) {
   CheckOpen(port);
   const bool ok = !g_port.hungUp;
   if (ok) DropArrivedLateBytes();
-  Record(fuzz::PortOp::Discard, ok);
+  Record(PortOp::Discard, ok);
   return ok;
 }
 
-bool PortWriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
-                  const WaitHook* whileWaiting) {
+bool MemoryPort::WriteAll(PortHandle port, const uint8_t* data, size_t count, uint32_t timeoutMs,
+                          const WaitHook* whileWaiting) {
   (void)whileWaiting;
   (void)timeoutMs;
   CheckOpen(port);
   const bool ok = !g_port.hungUp && !g_port.failNextWrite;
   g_port.failNextWrite = false;
-  Record(fuzz::PortOp::Write, ok).bytes.assign(data, data + count);
+  Record(PortOp::Write, ok).bytes.assign(data, data + count);
   return ok;
 }
 
-size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
-                   const WaitHook* whileWaiting) {
+size_t MemoryPort::ReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t timeoutMs,
+                           const WaitHook* whileWaiting) {
   CheckOpen(port);
   const uint64_t startMs = g_port.clockMs;
   const uint64_t deadlineMs = startMs + timeoutMs;
@@ -153,7 +175,7 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
       g_port.lateArrivalMs = 0;
     }
     const uint8_t b = g_port.script[g_port.pos];
-    if (b != fuzz::kEscape) {
+    if (b != kEscape) {
       buffer[got++] = b;
       ++g_port.pos;
       continue;
@@ -165,7 +187,7 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
     const uint8_t code = g_port.script[g_port.pos + 1];
     g_port.pos += 2;
     if (code == 0x00) {
-      buffer[got++] = fuzz::kEscape;
+      buffer[got++] = kEscape;
     } else if (code == 0x06) {
       const uint8_t tens = g_port.pos < g_port.size ? g_port.script[g_port.pos++] : 0;
       g_port.lateArrivalMs = startMs + 10u * tens;
@@ -182,18 +204,14 @@ size_t PortReadAll(PortHandle port, uint8_t* buffer, size_t count, uint32_t time
     g_port.clockMs = std::max(g_port.clockMs, deadlineMs);
   }
   if (got == count) TakeTrailingCodes();
-  fuzz::PortEvent& event = Record(fuzz::PortOp::Read, got == count);
+  PortEvent& event = Record(PortOp::Read, got == count);
   event.bytes.assign(buffer, buffer + got);
   event.count = count;
   event.arg = timeoutMs;
   return got;
 }
 
-uint64_t MonotonicMs() { return ++g_port.clockMs; }
-
-void SleepMs(uint32_t ms) { g_port.clockMs += ms; }
-
-namespace fuzz {
+Port& InMemoryPort() { return g_memoryPort; }
 
 void ResetMemoryPort(const uint8_t* script, size_t size, int failedOpens) {
   std::vector<PortEvent> events = std::move(g_port.events);
@@ -203,6 +221,7 @@ void ResetMemoryPort(const uint8_t* script, size_t size, int failedOpens) {
   g_port.script = script;
   g_port.size = size;
   g_port.failedOpens = failedOpens;
+  UseClock(&g_memoryPort);
 }
 
 const std::vector<PortEvent>& MemoryPortEvents() { return g_port.events; }
@@ -211,5 +230,4 @@ bool MemoryPortIsOpen() { return g_port.open != kInvalidPort; }
 
 uint64_t VirtualNowMs() { return g_port.clockMs; }
 
-}  // namespace fuzz
-}  // namespace quorvel
+}  // namespace quorvel::memport

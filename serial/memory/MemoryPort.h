@@ -1,9 +1,9 @@
 #pragma once
 // An in-memory serial port for the device-protocol fuzz target and the
-// tests of the link probe and the record transfer: their implementation of
-// serial/PortLayer.h. What the program writes is
-// recorded; what it reads comes from a script of device bytes; time is a
-// virtual clock, so a wait that runs out costs nothing.
+// tests of the link probe and the record transfer: a Port (serial/PortLayer.h)
+// for a SerialLink to hold. What the program writes is recorded; what it
+// reads comes from a script of device bytes; time is a virtual clock, so a
+// wait that runs out costs nothing. There is one such port in a process.
 //
 // The script is the device's byte stream, echoes included. The byte kEscape
 // starts a two-byte code:
@@ -26,7 +26,9 @@
 #include <string>
 #include <vector>
 
-namespace quorvel::fuzz {
+#include "serial/PortLayer.h"
+
+namespace quorvel::memport {
 
 constexpr uint8_t kEscape = 0xE0;
 
@@ -42,8 +44,12 @@ struct PortEvent {
   uint64_t atMs = 0;           // virtual time when the call returned
 };
 
+// The in-memory port, for SerialLink::port or Environment::port.
+Port& InMemoryPort();
+
 // Starts a new run: no port open, clock at 0, no events. The first
-// `failedOpens` opens fail.
+// `failedOpens` opens fail. From here on MonotonicMs and SleepMs read the
+// virtual clock.
 void ResetMemoryPort(const uint8_t* script, size_t size, int failedOpens);
 
 const std::vector<PortEvent>& MemoryPortEvents();
@@ -52,4 +58,4 @@ bool MemoryPortIsOpen();
 // look, so that a busy wait always ends).
 uint64_t VirtualNowMs();
 
-}  // namespace quorvel::fuzz
+}  // namespace quorvel::memport
