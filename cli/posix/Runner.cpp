@@ -523,8 +523,8 @@ std::string SlotState(const Slot& slot) {
   if (e.state == "ready" || e.state == "handshake") return "device " + slot.versionBefore;
   if (e.state == "done") return slot.lastResult;
   if (e.state == "remove") return slot.lastResult + " - remove the device";
-  if (e.state == "waiting" && !slot.lastResult.empty() && slot.device > 0) return "waiting for a device";
   if (e.state == "waiting") return "waiting for a device";
+  if (e.state == "ended" && !slot.lastResult.empty()) return slot.lastResult + " - stopped";
   return e.message;
 }
 
@@ -551,6 +551,7 @@ class StationView {
       m_dirty = true;
       return;
     }
+    if (!slot.live) return;  // its end came as an event, or on standard error
     if (m_mode == OutputMode::Json) {
       // Waiting is for the slot's next device.
       std::printf("%s\n", JsonLine(slot.job.port, e, std::max(1, slot.device + (e.state == "waiting" ? 1 : 0))).c_str());
@@ -611,8 +612,12 @@ class StationView {
       m_drawnColumns.push_back(TextColumns(fitted));
       out += "\r\x1b[2K" + Coloured(fitted) + "\n";
     };
-    for (const Slot& slot : m_slots) {
-      if (!slot.live) continue;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+      const Slot& slot = m_slots[i];
+      // An ended slot stays on show until its port has a slot again.
+      const bool replaced = std::any_of(m_slots.begin() + static_cast<ptrdiff_t>(i) + 1, m_slots.end(),
+                                        [&](const Slot& later) { return later.job.port == slot.job.port; });
+      if (!slot.live && replaced) continue;
       const std::string counts = "  pass " + std::to_string(slot.passed) + " fail " + std::to_string(slot.failed);
       std::string head = pad(slot.job.port, portWidth) + "  " + pad(slot.serial, serialWidth) + "  ";
       const size_t used = TextColumns(head) + TextColumns(counts);
@@ -859,8 +864,9 @@ int RunStation(const StationSetup& setup) {
         slot.live = false;
         if (!slot.told) {
           std::fprintf(stderr, "quorvel-flash: %s: the slot ended without a result\n", slot.job.port.c_str());
+          view.Restart();
         }
-        view.Restart();
+        view.Show(slot);
       }
     }
   }
