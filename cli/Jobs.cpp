@@ -245,6 +245,8 @@ DeviceUpdate UpdateReadyDevice(SerialLink& link, const UpdateFile& file, Reporte
 
 // A station's slot looks at its port this often while it waits.
 constexpr uint32_t kSlotCheckMs = 1000;
+// And at a hold this often while it waits for a removal.
+constexpr uint32_t kHoldCheckMs = 50;
 
 }  // namespace
 
@@ -348,8 +350,11 @@ PortTask MakeStationTask(const UpdateFile& file, bool endsWhenGone) {
       report.Step("remove", "Remove the device");
       int missed = 0;
       while (missed < kRemovedProbes) {
+        // The probe period, in steps short enough that a hold ends it soon.
+        for (uint32_t slept = 0; slept < protocol::kMonitorPeriodMs && !control.hold(); slept += kHoldCheckMs) {
+          SleepMs(kHoldCheckMs);
+        }
         if (control.hold()) return endSlot(Outcome::Interrupted, "Stopped while waiting for the device's removal");
-        SleepMs(protocol::kMonitorPeriodMs);
         if (link.hPort == kInvalidPort) {
           if (gone()) return endSlot(Outcome::NoDevice, "The adapter was unplugged");
           if (!OpenPort(link, path, model)) {
