@@ -106,8 +106,9 @@ bool DecodeEvent(const std::string& line, Event& e) {
   return true;
 }
 
-std::string JsonLine(const std::string& port, const Event& e) {
+std::string JsonLine(const std::string& port, const Event& e, int device) {
   std::string line = "{\"port\":" + JsonOrNull(port);
+  if (device >= 0) line += ",\"device\":" + std::to_string(device);
   line += ",\"state\":" + JsonOrNull(e.state);
   line += ",\"version\":" + JsonOrNull(e.version);
   line += ",\"progress\":" + (e.progress < 0 ? std::string("null") : std::to_string(e.progress));

@@ -53,8 +53,9 @@ std::string ErrnoText(int error);
 // that is not part of valid UTF-8 written as \u00XX (its Latin-1 reading).
 std::string JsonString(const std::string& text);
 
-// One --json line: port, state, version, progress, result, message.
-std::string JsonLine(const std::string& port, const Event& event);
+// One --json line: port, state, version, progress, result, message; a
+// station's lines carry the slot's device number (from 1) after the port.
+std::string JsonLine(const std::string& port, const Event& event, int device = -1);
 
 // The --json line of an end that no job reported: a usage error, a refusal
 // before any job has started, jobs that cannot start.

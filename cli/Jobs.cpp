@@ -59,6 +59,7 @@ class Reporter {
     m_sink(e);
     return outcome;
   }
+  void ClearVersion() { m_version.clear(); }
   void SetVersion(int32_t model, const Version& version) {
     m_version = ToUtf8(protocol::FormatVersion(model, version.data()));
   }
@@ -207,6 +208,46 @@ class Progress final : public TransferObserver {
   bool m_heldBack = false;
 };
 
+// How an update of a device that answers ended.
+struct DeviceUpdate {
+  UpdateResult result = UpdateResult::Completed;
+  std::string message;
+  bool versionRead = false;  // `version`: read after a complete update
+  Version version{};
+};
+
+// The update of a device that has answered, as the window runs it: the
+// handshake, the records with their verdicts and resends, then the pause
+// and the version read again. The port stays open when it can.
+DeviceUpdate UpdateReadyDevice(SerialLink& link, const UpdateFile& file, Reporter& report,
+                               const JobControl& control) {
+  DeviceUpdate done;
+  report.Step("handshake", "Starting the update");
+  Progress progress(report, file.image->count, control);
+  done.result = RunUpdate(link, file, progress);
+  if (done.result != UpdateResult::Completed) {
+    done.message = ToUtf8(UpdateMessage(done.result));
+    if (done.result == UpdateResult::Stopped) {
+      done.message = progress.Started() ? "Interrupted: " + done.message + " The port is closed."
+                                        : "Interrupted before the first record; nothing was sent.";
+    }
+    return done;
+  }
+  // As the window does: a pause, then the version is read again; the
+  // device now reports the version the file carried.
+  SleepMs(protocol::kPauseAfterUpdateMs);
+  const ProbeResult after = ProbeDevice(link, file.model, kDeviceReady, true);
+  done.versionRead = after.versionRead;
+  done.version = after.version;
+  done.message = ToUtf8(kSuccessfulText);
+  return done;
+}
+
+// A station's slot looks at its port this often while it waits.
+constexpr uint32_t kSlotCheckMs = 1000;
+// And at a hold this often while it waits for a removal.
+constexpr uint32_t kHoldCheckMs = 50;
+
 }  // namespace
 
 PortTask MakeInfoTask(int32_t model, uint32_t waitMs) {
@@ -263,26 +304,67 @@ PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs) {
       return report.End(Outcome::Interrupted, "Interrupted before the update; nothing was sent");
     }
 
-    report.Step("handshake", "Starting the update");
-    Progress progress(report, file.image->count, control);
-    const UpdateResult result = RunUpdate(link, file, progress);
-    if (result != UpdateResult::Completed) {
-      link.ClosePort();
-      std::string message = ToUtf8(UpdateMessage(result));
-      if (result == UpdateResult::Stopped) {
-        message = progress.Started() ? "Interrupted: " + message + " The port is closed."
-                                     : "Interrupted before the first record; nothing was sent.";
-      }
-      return report.End(OutcomeOf(result), message);
-    }
-
-    // As the window does: a pause, then the version is read again; the
-    // device now reports the version the file carried.
-    SleepMs(protocol::kPauseAfterUpdateMs);
-    const ProbeResult after = ProbeDevice(link, model, kDeviceReady, true);
-    if (after.versionRead) report.SetVersion(model, after.version);
+    const DeviceUpdate done = UpdateReadyDevice(link, file, report, control);
     link.ClosePort();
-    return report.End(Outcome::Success, ToUtf8(kSuccessfulText));
+    if (done.versionRead) report.SetVersion(model, done.version);
+    return report.End(OutcomeOf(done.result), done.message);
+  };
+}
+
+PortTask MakeStationTask(const UpdateFile& file, bool endsWhenGone) {
+  return [&file, endsWhenGone](const std::string& path, const EventSink& sink, const JobControl& control) {
+    const int32_t model = file.model;
+    SerialLink link;
+    const auto endSlot = [&](Outcome outcome, const std::string& message) {
+      link.ClosePort();
+      Event e;
+      e.state = "ended";
+      e.result = OutcomeName(outcome);
+      e.status = static_cast<int>(outcome);
+      e.message = message;
+      sink(e);
+      return outcome;
+    };
+    const auto gone = [&] { return endsWhenGone && CheckPortAccess(path).access == PortAccess::Missing; };
+    for (;;) {
+      Reporter report(sink);
+      report.Step("waiting", "Waiting for a device");
+      Version version{};
+      for (;;) {
+        if (control.hold()) return endSlot(Outcome::Interrupted, "Stopped while waiting for a device");
+        if (gone()) return endSlot(Outcome::NoDevice, "The adapter was unplugged");
+        if (WaitForDevice(link, path, model, kSlotCheckMs, control.hold, version).state == kDeviceReady) break;
+      }
+      report.SetVersion(model, version);
+      report.Step("ready", "Device found");
+      if (control.hold()) return endSlot(Outcome::Interrupted, "Stopped before the update; nothing was sent");
+
+      const DeviceUpdate done = UpdateReadyDevice(link, file, report, control);
+      // The log's version after is the one read after the update, or none.
+      report.ClearVersion();
+      if (done.versionRead) report.SetVersion(model, done.version);
+      report.End(OutcomeOf(done.result), done.message);
+
+      // The device, passed or failed, is flashed again only once it has
+      // been taken away: kRemovedProbes probes in a row without its answer.
+      report.Step("remove", "Remove the device");
+      int missed = 0;
+      while (missed < kRemovedProbes) {
+        // The probe period, in steps short enough that a hold ends it soon.
+        for (uint32_t slept = 0; slept < protocol::kMonitorPeriodMs && !control.hold(); slept += kHoldCheckMs) {
+          SleepMs(kHoldCheckMs);
+        }
+        if (control.hold()) return endSlot(Outcome::Interrupted, "Stopped while waiting for the device's removal");
+        if (link.hPort == kInvalidPort) {
+          if (gone()) return endSlot(Outcome::NoDevice, "The adapter was unplugged");
+          if (!OpenPort(link, path, model)) {
+            ++missed;
+            continue;
+          }
+        }
+        missed = ProbeDevice(link, model, kDeviceReady, false).state == kDeviceReady ? 0 : missed + 1;
+      }
+    }
   };
 }
 

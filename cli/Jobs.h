@@ -19,6 +19,19 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
 // then reads the version again.
 PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs);
 
+// Probes in a row without the device's answer after which a station's slot
+// takes its device as removed (500 ms each).
+constexpr int kRemovedProbes = 3;
+
+// A station's slot on one port, until it is held: waits for a device, runs
+// the update as MakeUpdateTask does on the accepted `file` (which must
+// outlive the task), then waits for the device's removal, and again. Each
+// device reports "ready" with the version before, and ends with "done"
+// carrying the version read after the update (empty when none was read).
+// The slot itself ends with "ended": held, or, with `endsWhenGone`, its
+// adapter unplugged. A named port that disappears is waited for.
+PortTask MakeStationTask(const UpdateFile& file, bool endsWhenGone);
+
 // The rest of an update of `image` (which must outlive the function): the
 // records the device has not confirmed yet, and the version read after.
 RemainingTime MakeRemainingTime(int32_t model, const UpdateImage& image);

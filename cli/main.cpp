@@ -12,15 +12,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/Sha256.h"
 #include "base/Version.h"
 #include "cli/Flash.h"
 #include "cli/Jobs.h"
+#include "cli/Station.h"
 #include "link/Protocol.h"
 #include "serial/PortAccess.h"
 #include "update/UpdateFile.h"
@@ -46,6 +49,9 @@ constexpr char kUsage[] =
     "  info   --model MODEL [--port PORT]    probe the device, print its version\n"
     "  update --model MODEL [--port PORT]... [--all] FILE\n"
     "                                        wait for the device, then send FILE\n"
+    "  station --model MODEL [--port PORT]... [--all] [--log FILE] [--count N] FILE\n"
+    "                                        flash every device connected, one after\n"
+    "                                        another on each adapter, a log line each\n"
     "\n"
     "Options:\n"
     "  -m, --model MODEL    brenix (1200 baud, .kyc files) or olmar (OLMAR I, 19200\n"
@@ -58,7 +64,10 @@ constexpr char kUsage[] =
     "                       appear and for the device to answer (update: 30,\n"
     "                       info: 0, a single probe)\n"
     "      --json           one JSON object a line: port, state, version, progress,\n"
-    "                       result, message\n"
+    "                       result, message (station: and device, from 1)\n"
+    "      --log FILE       station: the log, JSON Lines appended, one line per\n"
+    "                       device (default quorvel-station.log)\n"
+    "  -n, --count N        station: end once N devices succeeded\n"
     "  -h, --help           this text\n"
     "  -V, --version        the program's version\n"
     "\n"
@@ -71,6 +80,13 @@ constexpr char kUsage[] =
     "long finishing takes at most. A second Ctrl+C stops every transfer after its\n"
     "current record, which leaves those devices without a complete image (130).\n"
     "A job whose program is gone starts no transfer.\n"
+    "\n"
+    "station: each port is a slot that waits for a device (a probe every 500 ms),\n"
+    "updates it as update does, logs it, then waits until the device has been\n"
+    "removed before it flashes the next one; a device that stays is never flashed\n"
+    "twice. Without --port, every adapter, also those plugged in while it runs.\n"
+    "It ends after --count successes (0) or on a signal, held as above; a log\n"
+    "that cannot be opened or written ends it with 1, no device started.\n"
     "\n"
     "Exit status:\n"
     "    0  success\n"
@@ -102,6 +118,9 @@ struct Options {
   bool waitGiven = false;
   uint32_t waitS = 0;
   std::vector<std::string> files;
+  std::string log;  // station: the log file, empty before --log
+  uint64_t count = 0;
+  bool countGiven = false;
 };
 
 int UsageError(const Options& o, const std::string& message) {
@@ -203,11 +222,26 @@ int Parse(int argc, char* argv[], Options& o) {
       o.waitGiven = true;
     } else if (arg == "--json") {
       o.json = true;
+    } else if (arg == "--log") {
+      if (!o.log.empty()) return UsageError(o, "--log given twice");
+      if (!takeValue(o.log) || o.log.empty()) return UsageError(o, "--log needs a file");
+    } else if (arg == "-n" || arg == "--count") {
+      std::string text;
+      errno = 0;
+      if (o.countGiven || !takeValue(text) || text.empty()) return UsageError(o, "--count needs a number of devices, once");
+      const bool digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+      const unsigned long long n = std::strtoull(text.c_str(), nullptr, 10);
+      if (!digits || errno != 0 || n == 0) return UsageError(o, "--count takes a whole number of devices from 1");
+      o.count = n;
+      o.countGiven = true;
     } else {
       return UsageError(o, "unknown option '" + arg + "'");
     }
   }
-  if (o.command.empty()) return UsageError(o, "no command given: list, check, info or update");
+  if (o.command.empty()) return UsageError(o, "no command given: list, check, info, update or station");
+  if (o.command != "station" && (!o.log.empty() || o.countGiven)) {
+    return UsageError(o, "--log and --count are the station's");
+  }
   return -1;
 }
 
@@ -405,6 +439,60 @@ int CommandUpdate(const Options& o) {
                     MakeRemainingTime(o.model, *file.image));
 }
 
+
+// The SHA-256 of the file's bytes, for the log.
+bool FileSha256(const std::string& path, std::string& hex) {
+  std::ifstream in(path, std::ios::binary);
+  Sha256 hash;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    hash.Add(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad() || !in.eof()) return false;
+  hex = hash.Hex();
+  return true;
+}
+
+int CommandStation(const Options& o) {
+  if (o.model == protocol::kModelNone) return UsageError(o, "station needs --model brenix or olmar");
+  if (o.waitGiven) return UsageError(o, "station waits for devices without end: drop --wait");
+  // The file first, read once and held for the whole run; then the log:
+  // no port is touched before both are in hand.
+  UpdateFile file;
+  const int status = AcceptFile(o, file, [&o](const std::string& message) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + message);
+  });
+  if (status != 0) return status;
+  std::error_code ec;
+  const std::string path = std::filesystem::absolute(o.files[0], ec).lexically_normal().string();
+  std::string sha256;
+  if (!FileSha256(o.files[0], sha256) || !file.Unchanged()) {
+    return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileChanged)));
+  }
+  StationLog log;
+  const std::string logPath = o.log.empty() ? "quorvel-station.log" : o.log;
+  std::string error;
+  if (!log.Open(logPath, error)) {
+    return Refuse(o, "", Outcome::Failed, "cannot open the log " + logPath + ": " + error + "; nothing was started");
+  }
+
+  StationSetup setup;
+  for (const std::string& port : o.ports) {
+    if (std::find(setup.ports.begin(), setup.ports.end(), port) == setup.ports.end()) setup.ports.push_back(port);
+  }
+  setup.all = o.all || o.ports.empty();
+  setup.namedTask = MakeStationTask(file, false);
+  setup.foundTask = MakeStationTask(file, true);
+  setup.mode = ModeFor(o);
+  setup.count = o.count;
+  setup.log = &log;
+  setup.base.host = HostName();
+  setup.base.model = o.model == protocol::kModel1 ? "brenix" : "olmar";
+  setup.base.file = path;
+  setup.base.sha256 = sha256;
+  setup.remaining = MakeRemainingTime(o.model, *file.image);
+  return RunStation(setup);
+}
 }  // namespace
 }  // namespace quorvel::cli
 
@@ -419,6 +507,7 @@ int Run(int argc, char* argv[]) {
   InstallStopHandlers();
   if (o.command == "info") return CommandInfo(o);
   if (o.command == "update") return CommandUpdate(o);
+  if (o.command == "station") return CommandStation(o);
   return UsageError(o, "unknown command '" + o.command + "'");
 }
 

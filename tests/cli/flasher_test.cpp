@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -21,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Sha256.h"
 #include "link/Protocol.h"
 #include "serial/PortLayer.h"
 #include "sim/DemoDevice.h"
@@ -296,12 +299,20 @@ TEST(Flasher, EachFailureHasItsStatusAndMessage) {
       {"no verdict", {"--model", "olmar", "--port", "PORT", "FILE"},
        [](Adapter& a) { Verdicts(a, Answer::Silent()); }, 9,
        "Update Error: No reply from device!", false},
+      // A station flashes no device without a record of it.
+      {"station log not opened", {"station", "--model", "olmar", "--port", "PORT", "--log", "/nonexistent/s.log", "FILE"},
+       nullptr, 1, "cannot open the log /nonexistent/s.log: No such file or directory; nothing was started", true},
+      {"station log full", {"station", "--model", "olmar", "--port", "PORT", "--log", "/dev/full", "FILE"}, nullptr, 1,
+       "cannot write the log /dev/full: No space left on device. No device starts any more", false},
+      {"station file refused", {"station", "--model", "olmar", "--port", "PORT", invalid}, nullptr, 4,
+       "Not a valid upgrade file!", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Adapter a;
     if (c.script) c.script(a);
-    std::vector<std::string> args{"update"};
+    std::vector<std::string> args;
+    if (c.args[0] != "station") args.push_back("update");
     for (const std::string& arg : c.args) {
       args.push_back(arg == "PORT" ? a.line.SlavePath() : arg == "FILE" ? good : arg);
     }
@@ -540,6 +551,123 @@ TEST(Flasher, BarsFitTheWindowAsItChangesAndTheSummaryFollows) {
     EXPECT_NE(lastBar.find(c.result), std::string::npos) << lastBar;
     EXPECT_NE(lastBar.find("\u2026"), std::string::npos) << lastBar;  // the port, shortened
     EXPECT_NE((summary + 1)->find(c.result), std::string::npos) << *(summary + 1);
+  }
+}
+
+// Polls a condition of the simulated device (it changes on its own thread)
+// until it holds, for at most 15 s.
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    usleep(20000);
+  }
+  return true;
+}
+
+// Reads --json lines until one has `state` (and `device`, when given).
+bool AwaitState(Flash& flash, const std::string& state, const std::string& device = "") {
+  std::string line;
+  while (flash.NextLine(line)) {
+    if (Field(line, "state") == state && (device.empty() || Field(line, "device") == device)) return true;
+  }
+  return false;
+}
+
+std::string Sha256Of(const std::string& file) {
+  const std::vector<uint8_t> bytes = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }();
+  Sha256 hash;
+  hash.Add(bytes.data(), bytes.size());
+  return hash.Hex();
+}
+
+std::vector<std::string> LogLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(Station, FlashesADeviceOnceWhileItStaysAgainWhenReplacedAndLogsEach) {
+  sim::TempDir dir;
+  const std::string log = (dir.Path() / "station.log").string();
+  Adapter a;
+  SimulatedDevice& device = a.Model(protocol::kModel2);
+  Flash flash({"station", "--json", "--model", "olmar", "--port", a.line.SlavePath(), "--log", log, "--count", "2",
+               Sample("olmar-demo.pkc")});
+  ASSERT_TRUE(AwaitState(flash, "remove", "1")) << flash.Output();
+  // It stays: probed on and on, never flashed again.
+  const size_t probes = device.ProbeCount(), records = device.ReceivedRecords().size();
+  ASSERT_TRUE(Eventually([&] { return device.ProbeCount() >= probes + 6; }));
+  EXPECT_EQ(device.ReceivedRecords().size(), records);
+  EXPECT_EQ(LogLines(log).size(), 1u);  // on the disk before the result was shown
+  // Taken away, and another put in its place.
+  device.SetSilent(true);
+  ASSERT_TRUE(AwaitState(flash, "waiting", "2")) << flash.Output();
+  device.SetSilent(false);
+  EXPECT_EQ(flash.Wait(), 0) << flash.Output();  // --count 2 reached
+  for (const std::string& line : flash.Lines()) EXPECT_NE(Field(line, "device"), "") << line;
+
+  // The log's lines, field by field, in their order.
+  const std::vector<std::string> lines = LogLines(log);
+  ASSERT_EQ(lines.size(), 2u);
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const char* before[] = {"P1.05.12", "P1.06.00"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    const std::regex form(
+        R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","host":"[^"]*","port":"[^"]*","adapter_serial":"[^"]*",)"
+        R"("model":"olmar","file":"[^"]*","sha256":"[0-9a-f]{64}","version_before":"[^"]*","version_after":"[^"]*",)"
+        R"("result":"[a-z-]+","status":\d+,"message":"[^"]*","seconds":\d+\.\d{3},"bytes":\d+\})");
+    EXPECT_TRUE(std::regex_match(lines[i], form));
+    EXPECT_EQ(Field(lines[i], "host"), host);
+    EXPECT_EQ(Field(lines[i], "port"), a.line.SlavePath());
+    EXPECT_EQ(Field(lines[i], "file"), Sample("olmar-demo.pkc"));
+    EXPECT_EQ(Field(lines[i], "sha256"), Sha256Of(Sample("olmar-demo.pkc")));
+    EXPECT_EQ(Field(lines[i], "version_before"), before[i]);
+    EXPECT_EQ(Field(lines[i], "version_after"), "P1.06.00");
+    EXPECT_EQ(Field(lines[i], "result"), "success");
+    EXPECT_EQ(Field(lines[i], "status"), "0");
+    EXPECT_EQ(Field(lines[i], "message"), "Updated successfully!");
+    EXPECT_GT(std::stod(Field(lines[i], "seconds")), 0.0);
+    EXPECT_EQ(Field(lines[i], "bytes"), std::to_string(ImageOf(Sample("olmar-demo.pkc")).size()));
+  }
+}
+
+TEST(Station, AFailedDeviceIsLoggedAndWaitedOutAndSignalsWaitForTheTransfer) {
+  struct Case { const char* what; bool reject; int sig; const char* result; int status; };
+  const Case cases[] = {{"refused records, then SIGTERM", true, SIGTERM, "repeats", 143},
+                        {"hang-up during the transfer", false, SIGHUP, "success", 129}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::TempDir dir;
+    const std::string log = (dir.Path() / "station.log").string();
+    Adapter a(!c.reject);  // at the line rate, the signal surely lands during the transfer
+    SimulatedDevice& device = a.Model(protocol::kModel2);
+    if (c.reject) Verdicts(a, Answer::Reject());
+    else device.SetVerdicts({Answer::Accept(), Answer::Accept(3000)});
+    Flash flash({"station", "--json", "--model", "olmar", "--port", a.line.SlavePath(), "--log", log,
+                 Sample("olmar-demo.pkc")});
+    if (c.reject) {
+      ASSERT_TRUE(AwaitState(flash, "remove")) << flash.Output();
+      const size_t probes = device.ProbeCount(), records = device.ReceivedRecords().size();
+      ASSERT_TRUE(Eventually([&] { return device.ProbeCount() >= probes + 6; }));
+      EXPECT_EQ(device.ReceivedRecords().size(), records);
+    } else {
+      ASSERT_TRUE(AwaitState(flash, "transferring")) << flash.Output();
+    }
+    flash.Signal(c.sig);
+    EXPECT_EQ(flash.Wait(), c.status) << flash.Output();
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Field(lines[0], "result"), c.result);
+    if (!c.reject) {
+      EXPECT_EQ(device.AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+    }
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Sha256.h"
 #include "link/AdapterDiscovery.h"
 #include "link/LinkProbe.h"
 #include "link/Protocol.h"
@@ -489,6 +490,24 @@ TEST_F(PartsTest, FileChangedSinceItsReadSendsNone) {
     EXPECT_EQ(changer.records, 0);
   }
   fs::remove(path);
+}
+
+TEST(Sha256, KnownVectorsWhateverTheChunks) {
+  const std::string million(1000000, 'a');
+  const struct { std::string text; const char* hex; } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",  // padding spills into a second block
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
+  for (const auto& c : cases) {
+    for (const size_t chunk : {size_t{1}, size_t{63}, size_t{1000000}}) {
+      Sha256 hash;
+      const auto* data = reinterpret_cast<const uint8_t*>(c.text.data());
+      for (size_t at = 0; at < c.text.size(); at += chunk) hash.Add(data + at, std::min(chunk, c.text.size() - at));
+      EXPECT_EQ(hash.Hex(), c.hex) << c.text.size() << " bytes in chunks of " << chunk;
+    }
+  }
 }
 
 }  // namespace
