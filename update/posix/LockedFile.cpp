@@ -46,18 +46,6 @@ bool LockedFile::Open(const Text& path) {
   return true;
 }
 
-LockedFile::LockedFile(LockedFile&& other) noexcept
-    : m_file(std::exchange(other.m_file, kNotHeld)), m_path(std::move(other.m_path)) {}
-
-LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_file = std::exchange(other.m_file, kNotHeld);
-    m_path = std::move(other.m_path);
-  }
-  return *this;
-}
-
 bool LockedFile::Stamp(FileStamp& stamp) const {
   if (m_file == kNotHeld) return false;
   struct stat held {};

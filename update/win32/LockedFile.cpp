@@ -35,18 +35,6 @@ bool LockedFile::Open(const Text& path) {
   return true;
 }
 
-LockedFile::LockedFile(LockedFile&& other) noexcept
-    : m_file(std::exchange(other.m_file, kNotHeld)), m_path(std::move(other.m_path)) {}
-
-LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_file = std::exchange(other.m_file, kNotHeld);
-    m_path = std::move(other.m_path);
-  }
-  return *this;
-}
-
 bool LockedFile::Stamp(FileStamp& stamp) const {
   // Held without sharing, the file can be neither written, renamed nor
   // removed meanwhile: the handle tells all.
