@@ -64,9 +64,11 @@ std::string ResultLine(const std::string& port, Outcome outcome, const std::stri
 // Where a job's events go.
 using EventSink = std::function<void(const Event&)>;
 
-// A port as named on the command line: a path from the root, or from the
-// working directory with "./" or "../", as given; a bare name ("ttyUSB0",
-// "pts/3") below /dev/.
+// A port as named on the command line, as the platform opens it. POSIX: a
+// path from the root, or from the working directory with "./" or "../", as
+// given; a bare name ("ttyUSB0", "pts/3") below /dev/. Windows: "COM5",
+// "com5" or "\\.\COM5" as "\\.\COM5", another name in the device
+// namespace.
 std::string PortDevicePath(const std::string& name);
 
 // A serial port of the machine's port list.
@@ -167,6 +169,10 @@ int HeldExitStatus();
 // A step of the program's own before its jobs start, such as a wait for
 // adapters: one line in `mode`.
 void SayWaiting(OutputMode mode, const std::string& message);
+
+// The program's command line, each argument's bytes as a file name takes
+// them (UTF-8 on Windows, whatever the console's code page).
+std::vector<std::string> ProgramArguments(int argc, char* argv[]);
 
 // From the program's start: writes to a reader that has gone (a closed
 // pipe) fail instead of killing the program.

@@ -29,13 +29,6 @@ std::string UsbIds(const SSerInfo& info) {
 
 }  // namespace
 
-std::string PortDevicePath(const std::string& name) {
-  // A path from the root or from here ("./ttyX") as given; any other name
-  // is below /dev/, also one in a subfolder ("pts/3").
-  if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
-  return "/dev/" + name;
-}
-
 bool ListPorts(std::vector<ListedPort>& ports, std::string& error) {
   std::vector<SSerInfo> found;
   if (const PortListError e = ListSerialPorts(found, SystemPortPlatform()); e.Failed()) {

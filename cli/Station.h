@@ -50,7 +50,8 @@ class StationLog {
   const std::string& Path() const { return m_path; }
 
  private:
-  int m_fd = -1;
+  // The open file: a descriptor, or on Windows a handle; -1 when none.
+  intptr_t m_file = -1;
   std::string m_path;
 };
 

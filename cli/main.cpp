@@ -440,9 +440,20 @@ int CommandUpdate(const Options& o) {
 }
 
 
+// A name of the command line as a path: its bytes as they are on POSIX
+// systems, UTF-8 on Windows.
+std::filesystem::path NamePath(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string PathName(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return {name.begin(), name.end()};
+}
+
 // The SHA-256 of the file's bytes, for the log.
 bool FileSha256(const std::string& path, std::string& hex) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(NamePath(path), std::ios::binary);
   Sha256 hash;
   char buf[65536];
   while (in.read(buf, sizeof buf) || in.gcount() > 0) {
@@ -464,7 +475,7 @@ int CommandStation(const Options& o) {
   });
   if (status != 0) return status;
   std::error_code ec;
-  const std::string path = std::filesystem::absolute(o.files[0], ec).lexically_normal().string();
+  const std::string path = PathName(std::filesystem::absolute(NamePath(o.files[0]), ec).lexically_normal());
   std::string sha256;
   if (!FileSha256(o.files[0], sha256) || !file.Unchanged()) {
     return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileChanged)));
@@ -517,5 +528,9 @@ int Run(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   using namespace quorvel::cli;
   StartOutput();
-  return FinishOutput(Run(argc, argv));
+  std::vector<std::string> args = ProgramArguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  return FinishOutput(Run(static_cast<int>(args.size()), pointers.data()));
 }

@@ -30,6 +30,8 @@ bool ReaderGone(int error) {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) { return {argv, argv + argc}; }
+
 void StartOutput() { signal(SIGPIPE, SIG_IGN); }
 
 void FlushOutput() {

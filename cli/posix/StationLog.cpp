@@ -13,19 +13,21 @@
 namespace quorvel::cli {
 
 StationLog::~StationLog() {
-  if (m_fd >= 0) close(m_fd);
+  if (m_file >= 0) close(static_cast<int>(m_file));
 }
 
 bool StationLog::Open(const std::string& path, std::string& error) {
   m_path = path;
-  m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (m_fd < 0) error = ErrnoText(errno);
-  return m_fd >= 0;
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) error = ErrnoText(errno);
+  m_file = fd;
+  return fd >= 0;
 }
 
 bool StationLog::Append(const std::string& line, std::string& error) {
+  const int fd = static_cast<int>(m_file);
   ssize_t n;
-  do n = write(m_fd, line.data(), line.size());
+  do n = write(fd, line.data(), line.size());
   while (n < 0 && errno == EINTR);
   if (n < 0) {
     error = ErrnoText(errno);
@@ -36,7 +38,7 @@ bool StationLog::Append(const std::string& line, std::string& error) {
     return false;
   }
   int synced;
-  do synced = fdatasync(m_fd);
+  do synced = fdatasync(fd);
   while (synced != 0 && errno == EINTR);
   if (synced != 0) {
     error = ErrnoText(errno);

@@ -1,0 +1,14 @@
+// Port names on POSIX systems: device files.
+
+#include "cli/Flash.h"
+
+namespace quorvel::cli {
+
+std::string PortDevicePath(const std::string& name) {
+  // A path from the root or from here ("./ttyX") as given; any other name
+  // is below /dev/, also one in a subfolder ("pts/3").
+  if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
+  return "/dev/" + name;
+}
+
+}  // namespace quorvel::cli
