@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -451,15 +450,15 @@ std::string PathName(const std::filesystem::path& path) {
   return {name.begin(), name.end()};
 }
 
-// The SHA-256 of the file's bytes, for the log.
-bool FileSha256(const std::string& path, std::string& hex) {
-  std::ifstream in(NamePath(path), std::ios::binary);
+// The SHA-256 of the held file's bytes, for the log: read again through
+// its hold, which keeps every writer (and on Windows every opener) out.
+bool FileSha256(UpdateFile& file, std::string& hex) {
+  if (!file.held.Rewind()) return false;
   Sha256 hash;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    hash.Add(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(in.gcount()));
-  }
-  if (in.bad() || !in.eof()) return false;
+  uint8_t buf[65536];
+  ptrdiff_t got;
+  while ((got = file.held.Read(buf, sizeof buf)) > 0) hash.Add(buf, static_cast<size_t>(got));
+  if (got < 0) return false;
   hex = hash.Hex();
   return true;
 }
@@ -477,7 +476,7 @@ int CommandStation(const Options& o) {
   std::error_code ec;
   const std::string path = PathName(std::filesystem::absolute(NamePath(o.files[0]), ec).lexically_normal());
   std::string sha256;
-  if (!FileSha256(o.files[0], sha256) || !file.Unchanged()) {
+  if (!FileSha256(file, sha256) || !file.Unchanged()) {
     return Refuse(o, "", Outcome::FileRefused, o.files[0] + ": " + ToUtf8(UpdateMessage(UpdateResult::FileChanged)));
   }
   StationLog log;

@@ -13,8 +13,8 @@
 #
 # Builds in build-windows/ (the Windows program, mingw-w64) and
 # build-windows-host/ (the Linux helper that serves the simulated adapter on
-# a pseudo-terminal). In the prefix COM5 is the adapter with the demo device
-# behind it, COM6 an adapter with no device. The window tests run on a
+# a pseudo-terminal). In the prefix COM5 and COM7 are adapters with a demo
+# device behind each, COM6 an adapter with no device. The window tests run on a
 # virtual display (Xvfb). Safe to run again.
 set -euo pipefail
 
@@ -71,15 +71,20 @@ run_tests() {
   # manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
-  serve_line com5
+  # COM5 and COM7 have a demo device each, seen and unplugged by the tests
+  # through their control folders (tests/wine/line_server.cpp).
+  mkdir -p "$prefix/lines"
+  serve_line com5 --control "$prefix/lines/com5"
   serve_line com6 --no-device
+  serve_line com7 --control "$prefix/lines/com7"
 
   local shots=""
   if [ -n "${1:-}" ]; then
     mkdir -p "$prefix/shots"
     shots="$(winepath -w "$prefix/shots")"
   fi
-  QUORVEL_TEST_COM_PORT=COM5 QUORVEL_TEST_SILENT_COM_PORT=COM6 \
+  QUORVEL_TEST_COM_PORT=COM5 QUORVEL_TEST_SILENT_COM_PORT=COM6 QUORVEL_TEST_SECOND_COM_PORT=COM7 \
+    QUORVEL_TEST_LINES="$(winepath -w "$prefix/lines")" \
     QUORVEL_TEST_SAMPLE="$(winepath -w "$here/samples/olmar-demo.pkc")" \
     QUORVEL_TEST_SCREENSHOTS="$shots" \
     wine "$cross/tests/test_windows.exe" --gtest_brief=1

@@ -45,6 +45,9 @@ class LockedFile {
   bool IsOpen() const { return m_file != kNotHeld; }
   // Reads the next bytes: their count, 0 at the end, -1 on an error.
   ptrdiff_t Read(uint8_t* buffer, size_t size);
+  // Goes back to the start, to read the held file again (its hash): on
+  // Windows nobody else may open it meanwhile. False when nothing is held.
+  bool Rewind();
   // The held file's stamp now. False when nothing is held, the file cannot
   // be looked at, or its path no longer names it (replaced or removed).
   bool Stamp(FileStamp& stamp) const;

@@ -6,15 +6,26 @@
 // byte has crossed the wire at the port's rate, as on a real adapter behind
 // a driver whose write returns once it has taken the bytes; the Windows
 // port layer must wait for its bytes to leave.
+//
+// With --control DIR the tests under Wine see and change the device through
+// files: DIR/accepted holds the image the device has accepted so far, and
+// while DIR/removed exists the device is unplugged (silent), as a station
+// sees a device taken away and the next one put in.
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "base/ClosedOutputs.h"
+#include "link/Protocol.h"
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedLine.h"
 
@@ -33,13 +44,39 @@ int main(int argc, char* argv[]) {
     options.echoOnTheWire = true;
     sim::SimulatedLine line(options);
     std::unique_ptr<sim::DemoDevice> device;
-    if (argc < 2 || std::strcmp(argv[1], "--no-device") != 0) {
-      device = std::make_unique<sim::DemoDevice>(line);
+    std::filesystem::path control;
+    bool withDevice = true;
+    for (int i = 1; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--no-device") == 0) withDevice = false;
+      else if (std::strcmp(argv[i], "--control") == 0 && i + 1 < argc) control = argv[++i];
     }
+    if (withDevice) device = std::make_unique<sim::DemoDevice>(line);
+    if (!control.empty()) std::filesystem::create_directories(control);
     std::printf("%s\n", line.SlavePath().c_str());
     std::fflush(stdout);
-    int signal = 0;
-    sigwait(&stop, &signal);
+    // Without --control the signal alone is waited for; with it, the files
+    // are looked at every 50 ms.
+    const timespec period{0, control.empty() ? 0 : 50'000'000};
+    std::vector<uint8_t> shown;
+    for (;;) {
+      if (control.empty() || !device) {
+        int signal = 0;
+        sigwait(&stop, &signal);
+        break;
+      }
+      if (sigtimedwait(&stop, nullptr, &period) > 0) break;
+      const bool removed = std::filesystem::exists(control / "removed");
+      for (const int32_t model : {protocol::kModel1, protocol::kModel2}) device->Device(model).SetSilent(removed);
+      std::vector<uint8_t> accepted = device->Device(device->CurrentModel()).AcceptedImage();
+      if (accepted != shown) {
+        // Whole or not at all: written aside, then renamed over.
+        const std::filesystem::path part = control / "accepted.part";
+        std::ofstream(part, std::ios::binary).write(reinterpret_cast<const char*>(accepted.data()),
+                                                    static_cast<std::streamsize>(accepted.size()));
+        std::filesystem::rename(part, control / "accepted");
+        shown = std::move(accepted);
+      }
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "line_server: %s\n", e.what());
     return 1;

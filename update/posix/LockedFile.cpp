@@ -80,4 +80,8 @@ ptrdiff_t LockedFile::Read(uint8_t* buffer, size_t size) {
   }
 }
 
+bool LockedFile::Rewind() {
+  return m_file != kNotHeld && ::lseek(static_cast<int>(m_file), 0, SEEK_SET) == 0;
+}
+
 }  // namespace quorvel

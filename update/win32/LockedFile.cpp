@@ -66,4 +66,8 @@ ptrdiff_t LockedFile::Read(uint8_t* buffer, size_t size) {
   return static_cast<ptrdiff_t>(got);
 }
 
+bool LockedFile::Rewind() {
+  return m_file != kNotHeld && SetFilePointerEx(reinterpret_cast<HANDLE>(m_file), LARGE_INTEGER{}, nullptr, FILE_BEGIN);
+}
+
 }  // namespace quorvel
