@@ -235,22 +235,24 @@ TEST_F(FlasherTest, StationFlashesEachDevicePutIn) {
   EXPECT_EQ(AcceptedSince(second, before), twice);
 }
 
-// Ctrl+Break (as Ctrl+C) during a transfer: the transfer ends whole, the
-// program says so and exits as Ctrl+C does.
-TEST_F(FlasherTest, CtrlBreakWaitsForTheTransfer) {
-  // The event goes to the processes of a console: the program shares ours.
-  if (GetConsoleWindow() == nullptr) AllocConsole();
+// Ctrl+C during a transfer, in the program's own console: the transfer
+// ends whole, the program says so and exits as Ctrl+C does.
+TEST_F(FlasherTest, CtrlCWaitsForTheTransfer) {
   bool sent = false;
   const std::vector<uint8_t> before = Accepted(first);
   const FlashRun run = RunFlash(
       "update --json --model olmar --port " + first + " \"" + good + "\"",
       [&](const std::string& line, DWORD pid) {
-        if (!sent && Field(line, "state") == "transferring") {
-          sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pid) != 0;
-          if (!sent) ADD_FAILURE() << "GenerateConsoleCtrlEvent: " << GetLastError();
-        }
+        if (sent || Field(line, "state") != "transferring") return;
+        // Pressed in its console: this process joins it for the event and
+        // lets it pass.
+        FreeConsole();
+        sent = AttachConsole(pid) && SetConsoleCtrlHandler(nullptr, TRUE) &&
+               GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        if (!sent) ADD_FAILURE() << "cannot press Ctrl+C in the program's console: " << GetLastError();
+        FreeConsole();
       },
-      CREATE_NEW_PROCESS_GROUP);
+      CREATE_NEW_CONSOLE);
   ASSERT_TRUE(sent) << run.Output();
   EXPECT_EQ(run.status, 130u) << run.Output();
   EXPECT_NE(run.Output().find("finishing the transfers in progress"), std::string::npos) << run.Output();

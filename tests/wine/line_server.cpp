@@ -58,6 +58,7 @@ int main(int argc, char* argv[]) {
     // are looked at every 50 ms.
     const timespec period{0, control.empty() ? 0 : 50'000'000};
     std::vector<uint8_t> shown;
+    bool wasRemoved = false;
     for (;;) {
       if (control.empty() || !device) {
         int signal = 0;
@@ -66,7 +67,10 @@ int main(int argc, char* argv[]) {
       }
       if (sigtimedwait(&stop, nullptr, &period) > 0) break;
       const bool removed = std::filesystem::exists(control / "removed");
-      for (const int32_t model : {protocol::kModel1, protocol::kModel2}) device->Device(model).SetSilent(removed);
+      if (removed != wasRemoved) {
+        for (const int32_t model : {protocol::kModel1, protocol::kModel2}) device->Device(model).SetSilent(removed);
+        wasRemoved = removed;
+      }
       std::vector<uint8_t> accepted = device->Device(device->CurrentModel()).AcceptedImage();
       if (accepted != shown) {
         // Whole or not at all: written aside, then renamed over.
