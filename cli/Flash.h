@@ -70,6 +70,9 @@ using EventSink = std::function<void(const Event&)>;
 // "com5" or "\\.\COM5" as "\\.\COM5", another name in the device
 // namespace.
 std::string PortDevicePath(const std::string& name);
+// The names the help gives as examples: "/dev/ttyUSB0 or ttyUSB0"; the
+// last is the one a usage error gives.
+const char* PortNameExamples();
 
 // A serial port of the machine's port list.
 struct ListedPort {

@@ -187,7 +187,13 @@ int Parse(int argc, char* argv[], Options& o) {
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
+      // The port names are the platform's.
+      std::string usage = kUsage;
+      constexpr std::string_view kLinuxPorts = "/dev/ttyUSB0 or ttyUSB0";
+      if (const auto at = usage.find(kLinuxPorts); at != std::string::npos) {
+        usage.replace(at, kLinuxPorts.size(), PortNameExamples());
+      }
+      std::fputs(usage.c_str(), stdout);
       return 0;
     } else if (arg == "-V" || arg == "--version") {
       std::printf("quorvel-flash %s\n", QUORVEL_VERSION);
@@ -202,7 +208,10 @@ int Parse(int argc, char* argv[], Options& o) {
       }
     } else if (arg == "-p" || arg == "--port") {
       std::string port;
-      if (!takeValue(port) || port.empty()) return UsageError(o, "--port needs a port, such as ttyUSB0");
+      if (!takeValue(port) || port.empty()) {
+        const std::string examples = PortNameExamples();
+        return UsageError(o, "--port needs a port, such as " + examples.substr(examples.rfind(' ') + 1));
+      }
       o.ports.push_back(PortDevicePath(port));
     } else if (arg == "-a" || arg == "--all") {
       o.all = true;

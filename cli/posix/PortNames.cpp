@@ -11,4 +11,6 @@ std::string PortDevicePath(const std::string& name) {
   return "/dev/" + name;
 }
 
+const char* PortNameExamples() { return "/dev/ttyUSB0 or ttyUSB0"; }
+
 }  // namespace quorvel::cli

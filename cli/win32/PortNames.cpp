@@ -24,4 +24,6 @@ std::string PortDevicePath(const std::string& name) {
   return std::string(kDeviceSpace) + bare;
 }
 
+const char* PortNameExamples() { return "\\\\.\\COM12, com5 or COM5"; }
+
 }  // namespace quorvel::cli
