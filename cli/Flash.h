@@ -70,6 +70,9 @@ using EventSink = std::function<void(const Event&)>;
 // "com5" or "\\.\COM5" as "\\.\COM5", another name in the device
 // namespace.
 std::string PortDevicePath(const std::string& name);
+// What tells ports apart: two names of one port (a link to it) give the
+// same key.
+std::string PortKey(const std::string& devicePath);
 // The names the help gives as examples: "/dev/ttyUSB0 or ttyUSB0"; the
 // last is the one a usage error gives.
 const char* PortNameExamples();

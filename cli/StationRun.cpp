@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "cli/Flash.h"
@@ -36,11 +35,7 @@ struct Slot {
   int printedTens = -1;
 };
 
-std::string SameFile(const std::string& path) {
-  std::error_code ec;
-  const std::string real = std::filesystem::weakly_canonical(path, ec).string();
-  return ec ? path : real;
-}
+std::string SameFile(const std::string& path) { return PortKey(path); }
 
 // The USB serial number of the adapter behind `port`, empty when not known.
 std::string SerialOf(const std::vector<ListedPort>& listed, const std::string& port) {

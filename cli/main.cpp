@@ -355,9 +355,7 @@ int ChoosePorts(const Options& o, uint32_t waitMs, std::vector<std::string>& por
   // flashed once.
   std::vector<std::string> seen;
   for (const std::string& port : o.ports) {
-    std::error_code ec;
-    const std::string real = std::filesystem::weakly_canonical(port, ec).string();
-    const std::string& key = ec ? port : real;
+    const std::string key = PortKey(port);
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
     seen.push_back(key);
     ports.push_back(port);

@@ -1,5 +1,8 @@
 // Port names on POSIX systems: device files.
 
+#include <filesystem>
+#include <system_error>
+
 #include "cli/Flash.h"
 
 namespace quorvel::cli {
@@ -9,6 +12,12 @@ std::string PortDevicePath(const std::string& name) {
   // is below /dev/, also one in a subfolder ("pts/3").
   if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
   return "/dev/" + name;
+}
+
+std::string PortKey(const std::string& devicePath) {
+  std::error_code ec;
+  const std::string real = std::filesystem::weakly_canonical(devicePath, ec).string();
+  return ec ? devicePath : real;
 }
 
 const char* PortNameExamples() { return "/dev/ttyUSB0 or ttyUSB0"; }

@@ -24,6 +24,10 @@ std::string PortDevicePath(const std::string& name) {
   return std::string(kDeviceSpace) + bare;
 }
 
+// A COM port has no other name in the device namespace than the one
+// PortDevicePath gives it.
+std::string PortKey(const std::string& devicePath) { return devicePath; }
+
 const char* PortNameExamples() { return "\\\\.\\COM12, com5 or COM5"; }
 
 }  // namespace quorvel::cli
