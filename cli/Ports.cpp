@@ -3,6 +3,7 @@
 
 
 #include "cli/Flash.h"
+#include "base/MachineLocations.h"
 #include "link/AdapterDiscovery.h"
 #include "link/AdapterRotation.h"
 #include "serial/PortAccess.h"
@@ -27,13 +28,19 @@ std::string UsbIds(const SSerInfo& info) {
   return ids;
 }
 
+// Where port names are opened: the machine's device folder ("/dev/").
+const std::string& DeviceDir() {
+  static const std::string dir = RunningMachineLocations().deviceDir;
+  return dir;
+}
+
 }  // namespace
 
 std::string PortDevicePath(const std::string& name) {
   // A path from the root or from here ("./ttyX") as given; any other name
-  // is below /dev/, also one in a subfolder ("pts/3").
+  // is below the device folder, also one in a subfolder ("pts/3").
   if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
-  return "/dev/" + name;
+  return DeviceDir() + name;
 }
 
 bool ListPorts(std::vector<ListedPort>& ports, std::string& error) {
@@ -77,6 +84,7 @@ std::vector<std::string> FindAdapterPorts(uint32_t waitMs, const std::function<b
 
 std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::function<bool()>& stop) {
   SerialLink link;
+  link.deviceDir = DeviceDir();
   const AnsweringAdapter answer = FindAnsweringAdapter(link, SystemPortPlatform(), model, waitMs, stop);
   link.ClosePort();
   if (!answer.found) return {};
