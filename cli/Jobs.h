@@ -20,8 +20,9 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
 PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs);
 
 // Probes in a row without the device's answer after which a station's slot
-// takes its device as removed (500 ms each).
-constexpr int kRemovedProbes = 3;
+// takes its device as removed (500 ms apart): a removal is seen within
+// 1.5 s, the last probe's wait for an answer included.
+constexpr int kRemovedProbes = 2;
 
 // A station's slot on one port, until it is held: waits for a device, runs
 // the update as MakeUpdateTask does on the accepted `file` (which must
