@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,9 @@ class Flash {
     if (pipe(out) != 0 || pipe(err) != 0) std::abort();
     m_pid = fork();
     if (m_pid == 0) {
+      // A test or benchmark that dies takes its program along, as SIGTERM
+      // does: no station is left probing ports that others take next.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
       prefix.push_back(QUORVEL_FLASH_PATH);
