@@ -252,7 +252,7 @@ DeviceUpdate UpdateReadyDevice(SerialLink& link, const UpdateFile& file, Reporte
 // A station's slot looks at its port this often while it waits.
 constexpr uint32_t kSlotCheckMs = 1000;
 // And at a hold this often while it waits for a removal.
-constexpr uint32_t kHoldCheckMs = 50;
+constexpr uint32_t kHoldCheckMs = 100;
 
 }  // namespace
 
