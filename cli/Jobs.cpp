@@ -4,6 +4,7 @@
 
 #include "cli/Jobs.h"
 
+#include <algorithm>
 #include <array>
 
 #include "link/AdapterDiscovery.h"
@@ -103,6 +104,8 @@ DeviceWait WaitForDevice(SerialLink& link, const std::string& path, int32_t mode
   DeviceWait wait;
   wait.state = link.hPort == kInvalidPort ? kNoAdapterPort : kDeviceSilent;
   for (;;) {
+    // Periods run from one probe's start to the next, whatever a probe takes.
+    const uint64_t probedMs = MonotonicMs();
     if (wait.state == kNoAdapterPort) {
       if (OpenPort(link, path, model)) wait.state = kDeviceSilent;
       else wait.lostAt = CommandStep::None;
@@ -114,8 +117,11 @@ DeviceWait WaitForDevice(SerialLink& link, const std::string& path, int32_t mode
       if (r.versionRead) version = r.version;
       if (wait.state == kDeviceReady) return wait;
     }
-    if (hold() || MonotonicMs() >= deadline) return wait;
-    SleepMs(protocol::kMonitorPeriodMs);
+    const uint64_t now = MonotonicMs();
+    if (hold() || now >= deadline) return wait;
+    if (now - probedMs < protocol::kMonitorPeriodMs) {
+      SleepMs(static_cast<uint32_t>(protocol::kMonitorPeriodMs - (now - probedMs)));
+    }
   }
 }
 
@@ -246,7 +252,7 @@ DeviceUpdate UpdateReadyDevice(SerialLink& link, const UpdateFile& file, Reporte
 // A station's slot looks at its port this often while it waits.
 constexpr uint32_t kSlotCheckMs = 1000;
 // And at a hold this often while it waits for a removal.
-constexpr uint32_t kHoldCheckMs = 50;
+constexpr uint32_t kHoldCheckMs = 100;
 
 }  // namespace
 
@@ -349,11 +355,15 @@ PortTask MakeStationTask(const UpdateFile& file, bool endsWhenGone) {
       // been taken away: kRemovedProbes probes in a row without its answer.
       report.Step("remove", "Remove the device");
       int missed = 0;
+      uint64_t probedMs = MonotonicMs();
       while (missed < kRemovedProbes) {
-        // The probe period, in steps short enough that a hold ends it soon.
-        for (uint32_t slept = 0; slept < protocol::kMonitorPeriodMs && !control.hold(); slept += kHoldCheckMs) {
-          SleepMs(kHoldCheckMs);
+        // From one probe's start to the next, in steps short enough that a
+        // hold ends the wait soon.
+        const uint64_t nextMs = probedMs + kRemovalProbeMs;
+        for (uint64_t now = MonotonicMs(); now < nextMs && !control.hold(); now = MonotonicMs()) {
+          SleepMs(static_cast<uint32_t>(std::min<uint64_t>(kHoldCheckMs, nextMs - now)));
         }
+        probedMs = MonotonicMs();
         if (control.hold()) return endSlot(Outcome::Interrupted, "Stopped while waiting for the device's removal");
         if (link.hPort == kInvalidPort) {
           if (gone()) return endSlot(Outcome::NoDevice, "The adapter was unplugged");

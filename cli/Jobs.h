@@ -20,8 +20,11 @@ PortTask MakeInfoTask(int32_t model, uint32_t waitMs);
 PortTask MakeUpdateTask(const UpdateFile& file, uint32_t waitMs);
 
 // Probes in a row without the device's answer after which a station's slot
-// takes its device as removed (500 ms each).
+// takes its device as removed, kRemovalProbeMs apart: three, so that a
+// device that misses an answer or two is not flashed again, and seen within
+// 1.5 s of its removal, the last probe's wait for an answer included.
 constexpr int kRemovedProbes = 3;
+constexpr uint32_t kRemovalProbeMs = 400;
 
 // A station's slot on one port, until it is held: waits for a device, runs
 // the update as MakeUpdateTask does on the accepted `file` (which must

@@ -3,6 +3,7 @@
 
 
 #include "cli/Flash.h"
+#include "base/MachineLocations.h"
 #include "link/AdapterDiscovery.h"
 #include "link/AdapterRotation.h"
 #include "serial/PortAccess.h"
@@ -25,6 +26,12 @@ std::string UsbIds(const SSerInfo& info) {
     for (int shift = 12; shift >= 0; shift -= 4) ids += kDigits[(id >> shift) & 0xF];
   }
   return ids;
+}
+
+// Where port names are opened: the machine's device folder ("/dev/").
+const std::string& DeviceDir() {
+  static const std::string dir = RunningMachineLocations().deviceDir;
+  return dir;
 }
 
 }  // namespace
@@ -70,6 +77,7 @@ std::vector<std::string> FindAdapterPorts(uint32_t waitMs, const std::function<b
 
 std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::function<bool()>& stop) {
   SerialLink link;
+  link.deviceDir = DeviceDir();
   const AnsweringAdapter answer = FindAnsweringAdapter(link, SystemPortPlatform(), model, waitMs, stop);
   link.ClosePort();
   if (!answer.found) return {};

@@ -1,10 +1,11 @@
 // The running machine's locations on Linux: the language switch in the
 // machine-wide settings, the program's file from /proc, serial ports under
-// /dev/.
+// /dev/ (or QUORVEL_DEV_ROOT, where tests put links to simulated adapters).
 
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 #include "base/MachineLocations.h"
 
@@ -28,7 +29,8 @@ MachineLocations RunningMachineLocations() {
   // application "Quorvel".
   places.languageSwitchPath = "/etc/xdg/Vendrall/Quorvel.conf";
   places.programPath = OwnExecutablePath();
-  places.deviceDir = "/dev/";
+  const char* devRoot = std::getenv("QUORVEL_DEV_ROOT");  // NOLINT(concurrency-mt-unsafe): no setenv here
+  places.deviceDir = devRoot != nullptr && *devRoot != '\0' ? std::string(devRoot) + "/" : "/dev/";
   return places;
 }
 

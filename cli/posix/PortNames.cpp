@@ -3,15 +3,18 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/MachineLocations.h"
 #include "cli/Flash.h"
 
 namespace quorvel::cli {
 
 std::string PortDevicePath(const std::string& name) {
   // A path from the root or from here ("./ttyX") as given; any other name
-  // is below /dev/, also one in a subfolder ("pts/3").
+  // is below the machine's device folder (/dev/), also one in a subfolder
+  // ("pts/3").
   if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
-  return "/dev/" + name;
+  static const std::string deviceDir = RunningMachineLocations().deviceDir;
+  return deviceDir + name;
 }
 
 std::string PortKey(const std::string& devicePath) {

@@ -271,7 +271,12 @@ std::unique_ptr<PortPlatform> MakeSysfsPortPlatform(std::string sysfsRoot) {
 }
 
 PortPlatform& SystemPortPlatform() {
-  static const std::unique_ptr<PortPlatform> platform = MakeSysfsPortPlatform("/sys");
+  // QUORVEL_SYSFS_ROOT: a tree laid out as /sys, listed in its place, so
+  // that tests can plug and unplug adapters for a whole program.
+  static const std::unique_ptr<PortPlatform> platform = [] {
+    const char* root = std::getenv("QUORVEL_SYSFS_ROOT");  // NOLINT(concurrency-mt-unsafe): read once
+    return MakeSysfsPortPlatform(root != nullptr && *root != '\0' ? root : "/sys");
+  }();
   return *platform;
 }
 

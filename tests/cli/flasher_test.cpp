@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -29,6 +30,7 @@
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedLine.h"
 #include "sim/TempDir.h"
+#include "support/posix/FlashRun.h"
 #include "update/UpdateImage.h"
 
 namespace quorvel {
@@ -43,105 +45,11 @@ const std::filesystem::path kSamples = QUORVEL_SAMPLES_DIR;
 
 std::string Sample(const char* name) { return (kSamples / name).string(); }
 
-// quorvel-flash running; its output is read line by line as it comes.
-class Flash {
- public:
-  // `prefix`: a command that runs the program (such as one changing the user).
-  explicit Flash(const std::vector<std::string>& args, std::vector<std::string> prefix = {}) {
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) std::abort();
-    m_pid = fork();
-    if (m_pid == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      dup2(err[1], STDERR_FILENO);
-      prefix.push_back(QUORVEL_FLASH_PATH);
-      std::vector<char*> argv;
-      for (const std::string& a : prefix) argv.push_back(const_cast<char*>(a.c_str()));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    m_out = out[0];
-    m_err = err[0];
-  }
-  ~Flash() {
-    if (m_status < 0) {
-      kill(m_pid, SIGKILL);
-      Wait();
-    }
-  }
-
-  // The next whole line of stdout; false at its end.
-  bool NextLine(std::string& line) {
-    for (;;) {
-      const auto nl = m_pending.find('\n');
-      if (nl != std::string::npos) {
-        line = m_pending.substr(0, nl);
-        m_pending.erase(0, nl + 1);
-        m_lines.push_back(line);
-        return true;
-      }
-      char buf[4096];
-      const ssize_t n = read(m_out, buf, sizeof buf);
-      if (n <= 0) return false;
-      m_pending.append(buf, static_cast<size_t>(n));
-    }
-  }
-  void Signal(int sig) { kill(m_pid, sig); }
-  // Reads stderr until it holds `text`; false at its end.
-  bool AwaitStderr(const std::string& text) {
-    char buf[4096];
-    while (m_stderr.find(text) == std::string::npos) {
-      const ssize_t n = read(m_err, buf, sizeof buf);
-      if (n <= 0) return false;
-      m_stderr.append(buf, static_cast<size_t>(n));
-    }
-    return true;
-  }
-  // Until the program's own process has ended (its jobs may live on).
-  void AwaitEnd() { siginfo_t info{}; waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOWAIT); }
-  // Reads the rest and returns the exit status.
-  int Wait() {
-    std::string line;
-    while (NextLine(line)) {
-    }
-    char buf[4096];
-    for (ssize_t n; (n = read(m_err, buf, sizeof buf)) > 0;) m_stderr.append(buf, static_cast<size_t>(n));
-    int raw = 0;
-    waitpid(m_pid, &raw, 0);
-    m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
-    close(m_out);
-    close(m_err);
-    return m_status;
-  }
-  const std::vector<std::string>& Lines() const { return m_lines; }
-  std::string Output() const {
-    std::string all = m_stderr;
-    for (const std::string& l : m_lines) all += l + "\n";
-    return all;
-  }
-
- private:
-  pid_t m_pid = -1;
-  int m_out = -1;
-  int m_err = -1;
-  int m_status = -1;
-  std::string m_pending;
-  std::string m_stderr;
-  std::vector<std::string> m_lines;
-};
-
-// A simulated adapter with the demo's device behind it.
-struct Adapter {
-  explicit Adapter(bool lineRate = false) : device(line, {.lineRate = lineRate}) {}
-  SimulatedDevice& Model(int32_t model) { return device.Device(model); }
-  SimulatedLine line;
-  DemoDevice device;
-};
+using test::Adapter;
+using test::AwaitPortState;
+using test::Field;
+using test::Flash;
+using test::Machine;
 
 // A --json line: a flat object with exactly the documented keys.
 bool IsEventJson(const std::string& line) {
@@ -149,12 +57,6 @@ bool IsEventJson(const std::string& line) {
       R"(\{"port":("[^"]*"|null),"state":("[a-z]+"|null),"version":("[^"]*"|null),)"
       R"("progress":(\d+|null),"result":("[a-z-]+"|null),("status":\d+,)?"message":("([^"\\]|\\.)*"|null)\})");
   return std::regex_match(line, kEvent);
-}
-
-std::string Field(const std::string& line, const std::string& key) {
-  const std::regex re("\"" + key + R"(":("?)([^",]*)\1[,}])");
-  std::smatch m;
-  return std::regex_search(line, m, re) ? m[2].str() : std::string();
 }
 
 // Every record of the OLMAR I device gets `verdict` (in place of the demo's check).
@@ -592,56 +494,135 @@ std::vector<std::string> LogLines(const std::string& path) {
 }
 
 TEST(Station, FlashesADeviceOnceWhileItStaysAgainWhenReplacedAndLogsEach) {
-  sim::TempDir dir;
-  const std::string log = (dir.Path() / "station.log").string();
-  Adapter a;
-  SimulatedDevice& device = a.Model(protocol::kModel2);
-  Flash flash({"station", "--json", "--model", "olmar", "--port", a.line.SlavePath(), "--log", log, "--count", "2",
-               Sample("olmar-demo.pkc")});
-  ASSERT_TRUE(AwaitState(flash, "remove", "1")) << flash.Output();
-  // It stays: probed on and on, never flashed again.
-  const size_t probes = device.ProbeCount(), records = device.ReceivedRecords().size();
-  ASSERT_TRUE(Eventually([&] { return device.ProbeCount() >= probes + 6; }));
-  EXPECT_EQ(device.ReceivedRecords().size(), records);
-  EXPECT_EQ(LogLines(log).size(), 1u);  // on the disk before the result was shown
-  // Taken away, and another put in its place.
-  device.SetSilent(true);
-  ASSERT_TRUE(AwaitState(flash, "waiting", "2")) << flash.Output();
-  device.SetSilent(false);
-  EXPECT_EQ(flash.Wait(), 0) << flash.Output();  // --count 2 reached
-  for (const std::string& line : flash.Lines()) EXPECT_NE(Field(line, "device"), "") << line;
+  // unplug: the named port itself disappears (its name below the device
+  // folder gone) and comes back; else the device alone is taken away.
+  for (const bool unplug : {false, true}) {
+    SCOPED_TRACE(unplug ? "named port gone and back" : "device replaced");
+    sim::TempDir dir;
+    const std::string log = (dir.Path() / "station.log").string();
+    Machine m;
+    const std::unique_ptr<Adapter> a = m.Plug("ttyUSB0", "0001", false, false);
+    SimulatedDevice& device = a->Model(protocol::kModel2);
+    Flash flash({"station", "--json", "--model", "olmar", "--port", unplug ? "ttyUSB0" : a->line.SlavePath(), "--log",
+                 log, "--count", "2", Sample("olmar-demo.pkc")},
+                {}, m.Env());
+    const std::string port = unplug ? m.Path("ttyUSB0") : a->line.SlavePath();
+    ASSERT_TRUE(AwaitState(flash, "remove", "1")) << flash.Output();
+    // It stays: probed on and on, never flashed again.
+    const size_t probes = device.ProbeCount(), records = device.ReceivedRecords().size();
+    ASSERT_TRUE(Eventually([&] { return device.ProbeCount() >= probes + 6; }));
+    EXPECT_EQ(device.ReceivedRecords().size(), records);
+    EXPECT_EQ(LogLines(log).size(), 1u);  // on the disk before the result was shown
+    // Taken away, and another put in its place.
+    if (unplug) a->line.HangUp();
+    else device.SetSilent(true);
+    ASSERT_TRUE(AwaitState(flash, "waiting", "2")) << flash.Output();
+    if (unplug) a->line.Replug();
+    else device.SetSilent(false);
+    EXPECT_EQ(flash.Wait(), 0) << flash.Output();  // --count 2 reached
+    for (const std::string& line : flash.Lines()) {
+      EXPECT_NE(Field(line, "device"), "") << line;
+      EXPECT_EQ(Field(line, "port"), port) << line;
+    }
 
-  // The log's lines, field by field, in their order.
-  const std::vector<std::string> lines = LogLines(log);
-  ASSERT_EQ(lines.size(), 2u);
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  const char* before[] = {"P1.05.12", "P1.06.00"};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    SCOPED_TRACE(lines[i]);
-    const std::regex form(
-        R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","host":"[^"]*","port":"[^"]*","adapter_serial":"[^"]*",)"
-        R"("model":"olmar","file":"[^"]*","sha256":"[0-9a-f]{64}","version_before":"[^"]*","version_after":"[^"]*",)"
-        R"("result":"[a-z-]+","status":\d+,"message":"[^"]*","seconds":\d+\.\d{3},"bytes":\d+\})");
-    EXPECT_TRUE(std::regex_match(lines[i], form));
-    EXPECT_EQ(Field(lines[i], "host"), host);
-    EXPECT_EQ(Field(lines[i], "port"), a.line.SlavePath());
-    EXPECT_EQ(Field(lines[i], "file"), Sample("olmar-demo.pkc"));
-    EXPECT_EQ(Field(lines[i], "sha256"), Sha256Of(Sample("olmar-demo.pkc")));
-    EXPECT_EQ(Field(lines[i], "version_before"), before[i]);
-    EXPECT_EQ(Field(lines[i], "version_after"), "P1.06.00");
-    EXPECT_EQ(Field(lines[i], "result"), "success");
-    EXPECT_EQ(Field(lines[i], "status"), "0");
-    EXPECT_EQ(Field(lines[i], "message"), "Updated successfully!");
-    EXPECT_GT(std::stod(Field(lines[i], "seconds")), 0.0);
-    EXPECT_EQ(Field(lines[i], "bytes"), std::to_string(ImageOf(Sample("olmar-demo.pkc")).size()));
+    // The log's lines, field by field, in their order.
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 2u);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const char* before[] = {"P1.05.12", "P1.06.00"};
+    for (size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(lines[i]);
+      const std::regex form(
+          R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","host":"[^"]*","port":"[^"]*","adapter_serial":"[^"]*",)"
+          R"("model":"olmar","file":"[^"]*","sha256":"[0-9a-f]{64}","version_before":"[^"]*","version_after":"[^"]*",)"
+          R"("result":"[a-z-]+","status":\d+,"message":"[^"]*","seconds":\d+\.\d{3},"bytes":\d+\})");
+      EXPECT_TRUE(std::regex_match(lines[i], form));
+      EXPECT_EQ(Field(lines[i], "host"), host);
+      EXPECT_EQ(Field(lines[i], "port"), port);
+      EXPECT_EQ(Field(lines[i], "file"), Sample("olmar-demo.pkc"));
+      EXPECT_EQ(Field(lines[i], "sha256"), Sha256Of(Sample("olmar-demo.pkc")));
+      EXPECT_EQ(Field(lines[i], "version_before"), before[i]);
+      EXPECT_EQ(Field(lines[i], "version_after"), "P1.06.00");
+      EXPECT_EQ(Field(lines[i], "result"), "success");
+      EXPECT_EQ(Field(lines[i], "status"), "0");
+      EXPECT_EQ(Field(lines[i], "message"), "Updated successfully!");
+      EXPECT_GT(std::stod(Field(lines[i], "seconds")), 0.0);
+      EXPECT_EQ(Field(lines[i], "bytes"), std::to_string(ImageOf(Sample("olmar-demo.pkc")).size()));
+    }
   }
 }
 
+TEST(Station, AllTakesAdaptersAsTheyArePluggedAndEndsTheSlotsOfThoseUnplugged) {
+  sim::TempDir dir;
+  const std::string log = (dir.Path() / "station.log").string();
+  Machine m;
+  Flash flash({"station", "--json", "--model", "olmar", "--all", "--log", log, Sample("olmar-demo.pkc")}, {}, m.Env());
+  std::string line;
+  while (flash.NextLine(line) && Field(line, "message").find("No adapter") == std::string::npos) {
+  }
+  // Plugged in while the station runs: a slot, and its device flashed.
+  const std::unique_ptr<Adapter> a = m.Plug("ttyUSB0", "A0001");
+  ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB0"), "remove", "1")) << flash.Output();
+  EXPECT_EQ(a->Model(protocol::kModel2).AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+  // One at the line rate, unplugged during its transfer: failed, logged, its slot ended.
+  const std::unique_ptr<Adapter> b = m.Plug("ttyUSB1", "B0002", true);
+  b->Model(protocol::kModel2).SetVerdicts({Answer::Accept(), Answer::Accept(3000)});
+  ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB1"), "transferring")) << flash.Output();
+  m.Unplug(*b, "ttyUSB1");
+  ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB1"), "ended")) << flash.Output();
+  // One waiting for its device's removal.
+  m.Unplug(*a, "ttyUSB0");
+  ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB0"), "ended")) << flash.Output();
+  while (flash.NextLine(line) && Field(line, "message").find("No adapter") == std::string::npos) {
+  }
+  flash.Signal(SIGTERM);
+  EXPECT_EQ(flash.Wait(), 143) << flash.Output();
+
+  const std::vector<std::string> lines = LogLines(log);
+  ASSERT_EQ(lines.size(), 2u) << flash.Output();
+  EXPECT_EQ(Field(lines[0], "port"), m.Path("ttyUSB0"));
+  EXPECT_EQ(Field(lines[0], "adapter_serial"), "A0001");
+  EXPECT_EQ(Field(lines[0], "result"), "success");
+  EXPECT_EQ(Field(lines[1], "port"), m.Path("ttyUSB1"));
+  EXPECT_EQ(Field(lines[1], "adapter_serial"), "B0002");
+  EXPECT_NE(Field(lines[1], "status"), "0");
+  EXPECT_NE(Field(lines[1], "result"), "interrupted");
+  EXPECT_NE(Field(lines[1], "message"), "");
+}
+
+TEST(Station, TwoSlotsAtTheirOwnPacesEachCountTheirDevicesUntilCountIsReached) {
+  sim::TempDir dir;
+  const std::string log = (dir.Path() / "station.log").string();
+  Machine m;
+  // The slow one at the line rate; the quick one's devices replaced twice meanwhile.
+  const std::unique_ptr<Adapter> slow = m.Plug("ttyUSB0", "S", true), quick = m.Plug("ttyUSB1", "Q");
+  SimulatedDevice& replaced = quick->Model(protocol::kModel2);
+  Flash flash({"station", "--json", "--model", "olmar", "--log", log, "--count", "4", Sample("olmar-demo.pkc")}, {},
+              m.Env());
+  for (const char* device : {"1", "2"}) {
+    ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB1"), "remove", device)) << flash.Output();
+    replaced.SetSilent(true);
+    ASSERT_TRUE(AwaitPortState(flash, m.Path("ttyUSB1"), "waiting", device == std::string("1") ? "2" : "3"));
+    replaced.SetSilent(false);
+  }
+  EXPECT_EQ(flash.Wait(), 0) << flash.Output();  // 3 + 1 devices
+  std::map<std::string, int> passed;
+  for (const std::string& line : LogLines(log)) {
+    EXPECT_EQ(Field(line, "result"), "success") << line;
+    ++passed[Field(line, "port")];
+  }
+  EXPECT_EQ(passed[m.Path("ttyUSB0")], 1);
+  EXPECT_EQ(passed[m.Path("ttyUSB1")], 3);
+  EXPECT_EQ(slow->Model(protocol::kModel2).AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
+}
+
 TEST(Station, AFailedDeviceIsLoggedAndWaitedOutAndSignalsWaitForTheTransfer) {
-  struct Case { const char* what; bool reject; int sig; const char* result; int status; };
-  const Case cases[] = {{"refused records, then SIGTERM", true, SIGTERM, "repeats", 143},
-                        {"hang-up during the transfer", false, SIGHUP, "success", 129}};
+  // twice: a second Ctrl+C once the first was told, which stops between records.
+  struct Case { const char* what; bool reject; int sig; bool twice; const char* result; int status; };
+  const Case cases[] = {{"refused records, then SIGTERM", true, SIGTERM, false, "repeats", 143},
+                        {"hang-up during the transfer", false, SIGHUP, false, "success", 129},
+                        {"Ctrl+C twice during the transfer", false, SIGINT, true, "interrupted", 130}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     sim::TempDir dir;
@@ -661,11 +642,18 @@ TEST(Station, AFailedDeviceIsLoggedAndWaitedOutAndSignalsWaitForTheTransfer) {
       ASSERT_TRUE(AwaitState(flash, "transferring")) << flash.Output();
     }
     flash.Signal(c.sig);
+    if (c.twice) {
+      ASSERT_TRUE(flash.AwaitStderr("Press Ctrl+C again")) << flash.Output();
+      flash.Signal(c.sig);
+    }
     EXPECT_EQ(flash.Wait(), c.status) << flash.Output();
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(Field(lines[0], "result"), c.result);
-    if (!c.reject) {
+    EXPECT_FALSE(device.RecordInProgress());
+    if (c.twice) {
+      EXPECT_LT(device.ReceivedRecords().size(), 16u);
+    } else if (!c.reject) {
       EXPECT_EQ(device.AcceptedImage(), ImageOf(Sample("olmar-demo.pkc")));
     }
   }
