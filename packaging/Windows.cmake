@@ -53,11 +53,21 @@ set(CPACK_NSIS_MODIFY_PATH ON)
 # uninstaller reads it, so that it takes the entry out again.
 set(CPACK_NSIS_DEFINES "
   !include FileFunc.nsh
+  !include WordFunc.nsh
   ; The vendor's key goes too when nothing else of the vendor is in it.
   Function un.onUninstSuccess
     DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"
   FunctionEnd")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+  ; Over an installed version, its uninstaller (run first) took bin\\ off the
+  ; PATH in the registry, while this process's own PATH still has it: taken
+  ; out here too, or the PATH step would count it as there and skip it.
+  ReadEnvStr $R0 PATH
+  \${WordReplace} \"$R0;\" \"$INSTDIR\\bin;\" \"\" \"+\" $R0
+  StrCpy $R0 $R0 -1
+  StrCmp $R0 \"\" quorvel_env_done
+    System::Call 'kernel32::SetEnvironmentVariable(t \"PATH\", t R0)'
+  quorvel_env_done:
   IfSilent 0 quorvel_path_done
   \${GetParameters} $R0
   ClearErrors

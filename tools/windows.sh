@@ -135,7 +135,7 @@ installed_program_running() {
 }
 
 # installer_round_trip: packs the installer, installs silently with the
-# programs' folder on the PATH, starts the window program from its
+# programs' folder on the PATH (twice, the second over the first), starts the window program from its
 # Start-menu entry and closes it, runs the installed flasher against COM5,
 # uninstalls silently, and checks that nothing of it is left but the
 # language switch a user set. Inside run_tests, in its prefix.
@@ -158,6 +158,8 @@ installer_round_trip() {
   local -a args
   mapfile -d '' args < <(wine_split "/D=$dir")
   wine "$installer" /S /PATH "${args[@]}" || fail "the installer exited with $?"
+  # Again, as an upgrade runs it: the installed version is uninstalled first.
+  wine "$installer" /S /PATH "${args[@]}" || fail "the installer over an installed version exited with $?"
   local f
   for f in bin/quorvel.exe bin/JapZemb.ini Uninstall.exe; do
     [ -f "$unix_dir/$f" ] || fail "not installed: $f"
