@@ -25,6 +25,9 @@ set(CPACK_PACKAGE_NAME "Quorvel")
 set(CPACK_PACKAGE_VENDOR "Vendrall")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware update tool for BRENIX and OLMAR I devices")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+# The installer's license page shows the package's terms, not CPack's
+# placeholder.
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/packaging/debian/copyright")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Quorvel")
 # The installer's registry key under Software\Vendrall (the install folder, the
 # Start-menu folder) and its uninstall entry: not "Quorvel", the key of the
