@@ -23,11 +23,12 @@ build_packages=(
 # Debian packages that cross-building the Windows program, running its tests
 # under Wine (on a virtual display) and packing its installer need. The
 # installer and its uninstaller are 32-bit programs: Wine runs them with
-# wine32, of the i386 architecture.
+# wine32, of the i386 architecture. x11-utils finds the installed program's
+# window on the virtual display.
 windows_packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 xvfb xauth nsis zip
+  wine wine64 wine32:i386 xvfb xauth x11-utils nsis zip
 )
 
 # install_missing PACKAGE...: installs the Debian packages that are not
