@@ -172,6 +172,7 @@ void StationWindow::BuildSetUp() {
   m_fileEdit = new QLineEdit(QString::fromStdString(m_config.file), page);
   m_fileEdit->setObjectName(QStringLiteral("file"));
   auto* browse = new QPushButton(Q(m_labels.browse), page);
+  browse->setObjectName(QStringLiteral("browse"));
   connect(browse, &QPushButton::clicked, this, [this] {
     const int32_t model = m_modelChoice->checkedId() > 0 ? m_modelChoice->checkedId() : protocol::kModel2;
     const QString chosen = QFileDialog::getOpenFileName(this, Q(m_labels.file), m_fileEdit->text(),
@@ -208,6 +209,7 @@ void StationWindow::BuildStation() {
   m_totals->setFont(bold);
   m_headerModel->setFont(bold);
   m_note = new QLabel(page);
+  m_note->setObjectName(QStringLiteral("note"));
   m_note->setWordWrap(true);
   m_stop = new QPushButton(Q(m_labels.stop), page);
   m_stop->setObjectName(QStringLiteral("stop"));
@@ -353,7 +355,9 @@ void StationWindow::TakeErrors() {
     m_pendingErr.remove(0, nl + 1);
     // The station's own words, also where the window was started.
     std::fprintf(stderr, "%s\n", line.constData());
-    m_note->setText(QString::fromUtf8(line));
+    // Once a stop is asked for, the header says so: the station's advice
+    // for a terminal is not the window's.
+    if (!m_stopRequested && !line.trimmed().isEmpty()) m_note->setText(QString::fromUtf8(line));
   }
 }
 
