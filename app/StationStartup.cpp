@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/TerminationSignals.h"
@@ -64,20 +65,21 @@ int RunStationProgram(int argc, char* argv[], Environment environment,
   const ProgramInfo program{kName, "Update Station", nullptr};
   if (const std::optional<int> answered = AnswerInformationOptions(argc, argv, program, {})) return *answered;
 
-  std::optional<QApplication> application;
-  {
-    QtStartGuard guard(kName, argc, argv);
-    application.emplace(argc, argv);
-  }
-  // What Qt has left is ours.
+  // Our options first, so that a bad one is told without a display; what
+  // is left goes to Qt, and what Qt leaves is the file.
   qt::StationConfig config;
+  std::vector<char*> rest{argv[0]};
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    std::optional<std::string> missing;
     const auto value = [&](const char* longName, const char* shortName) -> std::optional<std::string> {
       const std::string prefix = std::string(longName) + "=";
       if (arg.starts_with(prefix)) return std::string(arg.substr(prefix.size()));
       if (arg != longName && (shortName == nullptr || arg != shortName)) return std::nullopt;
-      if (i + 1 >= argc) return std::string("\x01");  // missing
+      if (i + 1 >= argc) {
+        missing = longName;
+        return std::string();
+      }
       return std::string(argv[++i]);
     };
     if (const auto model = value("--model", "-m")) {
@@ -85,23 +87,33 @@ int RunStationProgram(int argc, char* argv[], Environment environment,
       else if (*model == "olmar") config.model = protocol::kModel2;
       else return Usage("unknown model: " + *model + " (brenix or olmar)");
     } else if (const auto port = value("--port", "-p")) {
-      if (*port == "\x01") return Usage("--port needs a port");
+      if (port->empty()) return Usage("--port needs a port");
       config.ports.push_back(*port);
     } else if (const auto log = value("--log", nullptr)) {
-      if (*log == "\x01") return Usage("--log needs a file");
+      if (log->empty()) return Usage("--log needs a file");
       config.log = *log;
     } else if (const auto count = value("--count", nullptr)) {
       char* end = nullptr;
       const unsigned long long n = std::strtoull(count->c_str(), &end, 10);
       if (count->empty() || *end != '\0' || n == 0) return Usage("--count needs a number from 1");
       config.count = n;
-    } else if (arg.starts_with("-") && arg != "-") {
-      return Usage("unknown option: " + std::string(arg));
-    } else if (config.file.empty()) {
-      config.file = std::string(arg);
     } else {
-      return Usage("one update file only");
+      rest.push_back(argv[i]);
     }
+  }
+  int qtArgc = static_cast<int>(rest.size());
+  rest.push_back(nullptr);
+
+  std::optional<QApplication> application;
+  {
+    QtStartGuard guard(kName, qtArgc, rest.data());
+    application.emplace(qtArgc, rest.data());
+  }
+  for (int i = 1; i < qtArgc; ++i) {
+    const std::string_view arg = rest[static_cast<size_t>(i)];
+    if (arg.starts_with("-") && arg != "-") return Usage("unknown option: " + std::string(arg));
+    if (!config.file.empty()) return Usage("one update file only");
+    config.file = std::string(arg);
   }
   config.flasherPath = qt::StationWindow::FindFlasher(environment.programPath);
 
