@@ -155,7 +155,9 @@ StationLabels LoadStationLabels(const Environment& env) {
 
 Text PortLabel(const std::string& port) {
   constexpr std::string_view kDev = "/dev/";
-  return FromUtf8(port.starts_with(kDev) ? std::string_view(port).substr(kDev.size()) : std::string_view(port));
+  if (port.starts_with(kDev)) return FromUtf8(std::string_view(port).substr(kDev.size()));
+  const size_t slash = port.rfind('/');
+  return FromUtf8(slash == std::string::npos ? port : port.substr(slash + 1));
 }
 
 Text AdapterSerialOf(const std::vector<SSerInfo>& ports, const std::string& port) {

@@ -61,7 +61,8 @@ struct StationTile {
   int failed = 0;
 };
 
-// The port as a person names it: "ttyUSB0" for "/dev/ttyUSB0".
+// The port as a person names it: "ttyUSB0" for "/dev/ttyUSB0", "pts/3" for
+// "/dev/pts/3", the file's name elsewhere.
 Text PortLabel(const std::string& port);
 
 // The USB serial number of the adapter behind `port` in `ports`, empty when

@@ -103,8 +103,13 @@ class StationTileView : public QFrame {
     m_bar->setValue(tile.progress);
     m_detail->setText(Q(model.DetailText(tile)));
     m_counts->setText(Q(model.CountsText(tile)));
-    setStyleSheet(QStringLiteral("QFrame#tile { %1 } QLabel { %1 }")
-                      .arg(QString::fromLatin1(TileColours(tile.state))));
+    // A style sheet is costly to apply: only when the colour changes, not
+    // on every step of the progress.
+    const char* colours = TileColours(tile.state);
+    if (colours != m_colours) {
+      m_colours = colours;
+      setStyleSheet(QStringLiteral("QFrame#tile { %1 } QLabel { %1 }").arg(QString::fromLatin1(colours)));
+    }
     setAccessibleName(Q(model.AccessibleName(tile)));
   }
 
@@ -114,6 +119,7 @@ class StationTileView : public QFrame {
   QProgressBar* m_bar;
   QLabel* m_detail;
   QLabel* m_counts;
+  const char* m_colours = nullptr;
 };
 
 StationWindow::StationWindow(StationConfig config, Environment env, QWidget* parent)
@@ -168,6 +174,7 @@ void StationWindow::BuildSetUp() {
     models->addWidget(radio);
     if (model == m_config.model) radio->setChecked(true);
   }
+  models->addStretch(1);
   form->addRow(Q(m_labels.model), models);
   m_fileEdit = new QLineEdit(QString::fromStdString(m_config.file), page);
   m_fileEdit->setObjectName(QStringLiteral("file"));
@@ -343,8 +350,8 @@ void StationWindow::TakeOutput() {
     } else if (!m_stopRequested && !m_model->Note().empty()) {
       m_note->setText(Q(m_model->Note()));
     }
-    Tick();
   }
+  Tick();
 }
 
 void StationWindow::TakeErrors() {
