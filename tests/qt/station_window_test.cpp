@@ -9,6 +9,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <signal.h>
+
+#include <QProcess>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -144,6 +148,30 @@ TEST(StationWindow, StopOrCloseDuringATransferAsksAndLetsItEnd) {
     ASSERT_EQ(LoadUpdateImage(FromUtf8(Sample()), *image), ImageLoadResult::Loaded);
     EXPECT_EQ(a.Olmar().AcceptedImage(), std::vector<uint8_t>(image->bytes, image->bytes + image->count));
     EXPECT_EQ(LogLines(log).size(), 1u);
+  }
+}
+
+// The program itself: a termination signal during a transfer is passed on
+// to the station, the transfer ends, and then the program, with 128+N.
+TEST(StationWindow, TheProgramHoldsATerminationSignalUntilTheTransferHasEnded) {
+  for (const int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    sim::TempDir dir;
+    const std::string log = (dir.Path() / "station.log").string();
+    Adapter a(true);
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QStringLiteral(QUORVEL_STATION_PATH),
+                  {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--model"),
+                   QStringLiteral("olmar"), QStringLiteral("--port"), QString::fromStdString(a.line.SlavePath()),
+                   QStringLiteral("--log"), QString::fromStdString(log), QString::fromStdString(Sample())});
+    ASSERT_TRUE(WaitFor([&] { return a.Olmar().ReceivedRecords().size() >= 2; }, kWaitMs));
+    kill(static_cast<pid_t>(program.processId()), sig);
+    ASSERT_TRUE(program.waitForFinished(kWaitMs));
+    EXPECT_EQ(program.exitCode(), 128 + sig);
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"result\":\"success\""), std::string::npos) << lines[0];
   }
 }
 
