@@ -130,7 +130,9 @@ TEST(StationWindow, StopOrCloseDuringATransferAsksAndLetsItEnd) {
     Adapter a(true);
     StationWindow w(Config({a.line.SlavePath()}, log), Environment{});
     w.show();
-    ASSERT_TRUE(WaitFor([&] { return Shows(w, a.line.SlavePath(), TileState::Flashing); }, kWaitMs));
+    // Records on the way: the handshake before them is not yet a transfer.
+    ASSERT_TRUE(WaitFor([&] { return Shows(w, a.line.SlavePath(), TileState::Flashing) &&
+                                     !a.Olmar().ReceivedRecords().empty(); }, kWaitMs));
     QString asked;
     WhenShown(&w, [&](QWidget* shown) {
       auto* box = qobject_cast<QMessageBox*>(shown);

@@ -139,7 +139,7 @@ StationWindow::StationWindow(StationConfig config, Environment env, QWidget* par
     if (error != QProcess::FailedToStart) return;
     m_note->setText(Q(m_labels.ended) + QStringLiteral(": ") + QString::fromStdString(m_config.flasherPath) +
                     QStringLiteral(": ") + m_process.errorString());
-    Ended(1, QProcess::CrashExit);
+    Ended(127, QProcess::NormalExit);  // as a shell says of a command it cannot run
   });
   connect(&m_tick, &QTimer::timeout, this, &StationWindow::Tick);
   if (m_config.model != 0 && !m_config.file.empty()) {
