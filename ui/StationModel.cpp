@@ -193,6 +193,7 @@ std::optional<size_t> StationModel::Feed(std::string_view line) {
   size_t index = 0;
   StationTile& tile = TileFor(f["port"], index);
   const Text version = FromUtf8(f["version"]);
+  tile.sending = state == "transferring";
   if (state == "waiting") {
     // A new device, or a slot that starts again on a returned adapter.
     tile.state = TileState::Waiting;
@@ -239,7 +240,7 @@ int StationModel::Failed() const {
 
 bool StationModel::Transferring() const {
   for (const StationTile& t : m_tiles) {
-    if (t.state == TileState::Flashing && !t.stopped) return true;
+    if (t.sending && !t.stopped) return true;
   }
   return false;
 }

@@ -53,6 +53,7 @@ struct StationTile {
   TileState state = TileState::Waiting;
   Text version;             // the device's: before its update, after it on PASS
   int progress = 0;         // whole percent while flashing
+  bool sending = false;     // records on the way (not the handshake before them)
   Text reason;              // FAIL: the program's text of why
   bool removeDevice = false;  // PASS or FAIL held until the device is gone
   bool stopped = false;       // the slot has ended
@@ -85,7 +86,8 @@ class StationModel {
   const StationLabels& Labels() const { return m_labels; }
   int Passed() const;
   int Failed() const;
-  // A device is being flashed on some tile.
+  // Records are on the way to a device: a stop lets them end. (A stop
+  // during the handshake before them ends it with nothing sent.)
   bool Transferring() const;
   // The last note of the station that named no port ("No adapter: ...").
   const Text& Note() const { return m_note; }

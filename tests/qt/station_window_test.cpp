@@ -130,9 +130,9 @@ TEST(StationWindow, StopOrCloseDuringATransferAsksAndLetsItEnd) {
     Adapter a(true);
     StationWindow w(Config({a.line.SlavePath()}, log), Environment{});
     w.show();
-    // Records on the way: the handshake before them is not yet a transfer.
-    ASSERT_TRUE(WaitFor([&] { return Shows(w, a.line.SlavePath(), TileState::Flashing) &&
-                                     !a.Olmar().ReceivedRecords().empty(); }, kWaitMs));
+    // Records on the way, as the tile shows: the handshake before them is
+    // not yet a transfer.
+    ASSERT_TRUE(WaitFor([&] { return w.Model() != nullptr && w.Model()->Transferring(); }, kWaitMs));
     QString asked;
     WhenShown(&w, [&](QWidget* shown) {
       auto* box = qobject_cast<QMessageBox*>(shown);

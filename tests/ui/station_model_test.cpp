@@ -56,7 +56,7 @@ TEST(StationModel, ATileFollowsItsSlotFromWaitingToTheResultHeldUntilRemoval) {
     EXPECT_EQ(tile.serial, u"SN-ttyUSB0");
     EXPECT_EQ(tile.passed, step.passed);
     EXPECT_EQ(tile.failed, step.failed);
-    EXPECT_EQ(model.Transferring(), step.state == TileState::Flashing);
+    EXPECT_EQ(model.Transferring(), step.line.find("\"transferring\"") != std::string::npos);
   }
 }
 
