@@ -137,8 +137,8 @@ StationWindow::StationWindow(StationConfig config, Environment env, QWidget* par
   connect(&m_process, &QProcess::finished, this, &StationWindow::Ended);
   connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
     if (error != QProcess::FailedToStart) return;
-    m_note->setText(Q(m_labels.ended) + QStringLiteral(": ") + QString::fromStdString(m_config.flasherPath) +
-                    QStringLiteral(": ") + m_process.errorString());
+    m_note->setText(QString::fromStdString(m_config.flasherPath) + QStringLiteral(": ") + m_process.errorString());
+    std::fprintf(stderr, "quorvel-station: cannot run %s\n", m_note->text().toLocal8Bit().constData());
     Ended(127, QProcess::NormalExit);  // as a shell says of a command it cannot run
   });
   connect(&m_tick, &QTimer::timeout, this, &StationWindow::Tick);
