@@ -176,6 +176,8 @@ StationTile& StationModel::TileFor(const std::string& port, size_t& index) {
   for (index = 0; index < m_tiles.size(); ++index) {
     if (m_tiles[index].port == port) return m_tiles[index];
   }
+  // A new slot: the note that there was no adapter is over.
+  m_note.clear();
   StationTile& tile = m_tiles.emplace_back();
   tile.port = port;
   if (m_serialOf) tile.serial = m_serialOf(port);

@@ -89,7 +89,8 @@ class StationModel {
   // Records are on the way to a device: a stop lets them end. (A stop
   // during the handshake before them ends it with nothing sent.)
   bool Transferring() const;
-  // The last note of the station that named no port ("No adapter: ...").
+  // The last note of the station that named no port ("No adapter: ..."),
+  // until a tile is added.
   const Text& Note() const { return m_note; }
 
   double DevicesPerHour(uint64_t nowMs) const;

@@ -71,6 +71,7 @@ TEST(StationModel, ANewPortAddsATileAndTheTotalsCountEveryTile) {
     EXPECT_EQ(model.Feed(junk), std::nullopt) << junk;
   }
   EXPECT_EQ(model.Feed(Line("/dev/ttyUSB1", "done", "P1.06.00", 100, "success", "Updated successfully!")), 1u);
+  EXPECT_EQ(model.Note(), u"");  // an adapter came
   EXPECT_EQ(model.Feed(Line("/dev/ttyUSB2", "done", nullptr, -1, "repeats", "Update Error: \\\"x\\\" \\u00e9")), 2u);
   EXPECT_EQ(model.Tiles()[2].reason, u"Update Error: \"x\" é");
   EXPECT_EQ(model.Feed(Line("/dev/ttyUSB1", "done", "P1.06.00", 100, "success", "Updated successfully!")), 1u);

@@ -344,7 +344,9 @@ void StationWindow::TakeOutput() {
     const QByteArray line = m_pendingOut.left(nl);
     m_pendingOut.remove(0, nl + 1);
     if (!m_model) continue;
+    const QString noteBefore = Q(m_model->Note());
     if (const std::optional<size_t> index = m_model->Feed(std::string_view(line.constData(), line.size()))) {
+      if (!noteBefore.isEmpty() && m_model->Note().empty() && m_note->text() == noteBefore) m_note->clear();
       ShowTile(*index);
       emit tileChanged(static_cast<int>(*index));
     } else if (!m_stopRequested && !m_model->Note().empty()) {
