@@ -85,8 +85,8 @@ TEST(StationWindow, TilesFollowTheirSlotsAFailureIsHeldUntilRemovalAndEachDevice
   Adapter good(true), bad(false);  // at the line rate, its transfer is seen under way
   bad.Olmar().SetVerdictFunction([](size_t, const SimulatedDevice::Record&) { return SimulatedDevice::Answer::Reject(); });
   const std::string goodPort = good.line.SlavePath(), badPort = bad.line.SlavePath();
-  StationWindow w(Config({goodPort, badPort}, log), Environment{});
   std::vector<TileState> seen;
+  StationWindow w(Config({goodPort, badPort}, log), Environment{});
   QObject::connect(&w, &StationWindow::tileChanged, [&] {
     const StationTile* tile = TileOf(w, goodPort);
     if (tile != nullptr && (seen.empty() || seen.back() != tile->state)) seen.push_back(tile->state);
@@ -102,6 +102,18 @@ TEST(StationWindow, TilesFollowTheirSlotsAFailureIsHeldUntilRemovalAndEachDevice
   EXPECT_TRUE(TileName(w, goodPort).startsWith(QStringLiteral(": PASS, P1.06.00").prepend(QString::fromStdString(goodPort.substr(5)))))
       << TileName(w, goodPort).toStdString();
   EXPECT_TRUE(TileName(w, badPort).contains(QStringLiteral("FAIL, Update Error"))) << TileName(w, badPort).toStdString();
+
+  // The grid reflows: side by side in a wide window, one above the other
+  // in a narrow one.
+  const QList<QFrame*> tiles = w.findChildren<QFrame*>(QStringLiteral("tile"));
+  ASSERT_EQ(tiles.size(), 2);
+  for (const bool wide : {false, true}) {
+    w.resize(wide ? 1100 : 420, 700);
+    ASSERT_TRUE(WaitFor([&] {
+      return (tiles[0]->y() == tiles[1]->y()) == wide && (tiles[0]->x() == tiles[1]->x()) == !wide;
+    }, kWaitMs)) << (wide ? "wide" : "narrow") << " " << tiles[0]->x() << "," << tiles[0]->y() << " "
+                 << tiles[1]->x() << "," << tiles[1]->y();
+  }
 
   // The failed device stays: probed on, its tile stays FAIL; taken away, it waits.
   const size_t probes = bad.Olmar().ProbeCount();

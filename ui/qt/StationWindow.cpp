@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QCollator>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -150,6 +151,8 @@ StationWindow::StationWindow(StationConfig config, Environment env, QWidget* par
 StationWindow::~StationWindow() {
   // Closed without its station ending (the program's end): the station is
   // stopped as on Stop and waited for, bounded by its longest transfer.
+  // Nothing more is shown or told while it ends.
+  m_process.disconnect(this);
   if (m_process.state() != QProcess::NotRunning) {
     StopStationChild(m_process);
     m_process.waitForFinished(600000);
@@ -217,6 +220,11 @@ void StationWindow::BuildStation() {
   m_headerModel->setFont(bold);
   m_note = new QLabel(page);
   m_note->setObjectName(QStringLiteral("note"));
+  // Long paths and notes give way, so the window may be narrowed to a
+  // column of tiles.
+  for (QLabel* label : {m_headerFile, m_headerLog, m_note}) {
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
   m_note->setWordWrap(true);
   m_stop = new QPushButton(Q(m_labels.stop), page);
   m_stop->setObjectName(QStringLiteral("stop"));
@@ -401,15 +409,26 @@ void StationWindow::ShowTile(size_t index) {
 }
 
 void StationWindow::Reflow() {
-  if (m_gridLayout == nullptr) return;
+  if (m_gridLayout == nullptr || !m_model) return;
   const int width = m_grid->parentWidget() != nullptr ? m_grid->parentWidget()->width() : m_grid->width();
   const int columns = std::max(1, width / kTileMinWidth);
   if (columns == m_columns) return;
   m_columns = columns;
+  // In the order of the ports' names (ttyUSB2 before ttyUSB10), whichever
+  // slot spoke first.
+  std::vector<size_t> order(m_tiles.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  QCollator collator;
+  collator.setNumericMode(true);
+  const std::vector<StationTile>& tiles = m_model->Tiles();
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return collator.compare(QString::fromStdString(tiles[a].port), QString::fromStdString(tiles[b].port)) < 0;
+  });
   for (StationTileView* tile : m_tiles) m_gridLayout->removeWidget(tile);
-  for (size_t i = 0; i < m_tiles.size(); ++i) {
-    m_gridLayout->addWidget(m_tiles[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
-    m_tiles[i]->show();
+  for (size_t place = 0; place < order.size(); ++place) {
+    StationTileView* tile = m_tiles[order[place]];
+    m_gridLayout->addWidget(tile, static_cast<int>(place) / columns, static_cast<int>(place) % columns);
+    tile->show();
   }
 }
 
