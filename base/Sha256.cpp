@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace quorvel {
 
@@ -91,6 +92,18 @@ std::string Sha256::Hex() {
     hex += kDigits[byte & 0xF];
   }
   return hex;
+}
+
+std::optional<std::string> FileSha256Hex(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  Sha256 hash;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    hash.Add(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad() || !in.eof()) return std::nullopt;
+  return hash.Hex();
 }
 
 }  // namespace quorvel

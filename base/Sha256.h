@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quorvel {
@@ -29,5 +30,9 @@ class Sha256 {
   size_t m_buffered = 0;
   uint64_t m_bytes = 0;
 };
+
+// The hex digest of the bytes of the file at `path`; nothing when it cannot
+// be read to its end.
+std::optional<std::string> FileSha256Hex(const std::string& path);
 
 }  // namespace quorvel

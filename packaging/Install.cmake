@@ -100,6 +100,12 @@ function(quorvel_install_desktop_files)
   install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${dir}/debian/copyright"
     DESTINATION "${QUORVEL_DOC_DIR}")
 
+  if(TARGET quorvel-station)
+    quorvel_install_program(quorvel-station)
+    install(FILES "${dir}/${QUORVEL_APP_ID}.station.desktop"
+      DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+  endif()
+
   if(TARGET quorvel-demo)
     quorvel_install_program(quorvel-demo)
     install(FILES "${dir}/${QUORVEL_APP_ID}.demo.desktop"
@@ -146,7 +152,11 @@ and device, with sample update files: no hardware needed.
 .
 quorvel-flash runs the same updates from the command line, for scripts and
 production lines, on several adapters at once; quorvel-sim serves simulated
-adapters and devices to try it on.")
+adapters and devices to try it on.
+.
+quorvel-station (Update Station) is the window of a production station:
+a tile per adapter, large enough to read from a step back, for the operator
+who swaps devices all day.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")  # quorvel_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORVEL_DEB_MAINTAINER}")

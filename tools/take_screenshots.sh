@@ -21,7 +21,7 @@ build_dir="${QUORVEL_BUILD_DIR:-build}"
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" --target quorvel-screenshots
+cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" --target quorvel-screenshots quorvel-station-screenshot
 program="$(realpath "$build_dir/tools/screenshots/quorvel-screenshots")"
 out="$here/docs/screenshots"
 
@@ -61,3 +61,13 @@ env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u QT_QPA_PLATFORMTHEME -u QT_STYL
   XDG_RUNTIME_DIR="$session/run" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1024x768x24" \
   bash -c "$(declare -f on_screen); on_screen \"\$@\"" on_screen "$program" "$out"
+
+# The station window, four tiles in four states (no window manager: the
+# window's own contents are grabbed).
+env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u QT_QPA_PLATFORMTHEME -u QT_STYLE_OVERRIDE \
+  -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_FONT_DPI \
+  HOME="$session" XDG_CONFIG_HOME="$session/config" XDG_CACHE_HOME="$session/cache" \
+  XDG_RUNTIME_DIR="$session/run" QT_QPA_PLATFORM=xcb \
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$build_dir/tools/screenshots/quorvel-station-screenshot" "$(realpath "$build_dir/cli/quorvel-flash")" \
+  "$out/station.png"

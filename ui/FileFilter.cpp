@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "link/Protocol.h"
+
 namespace quorvel {
 
 namespace {
@@ -43,6 +45,11 @@ std::vector<FileFilter> ParseFileFilter(std::u16string_view filter) {
     filters.push_back(std::move(choice));
   }
   return filters;
+}
+
+std::u16string_view UpdateFileFilter(int32_t model) {
+  return model == protocol::kModel1 ? u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||"
+                                    : u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||";
 }
 
 }  // namespace quorvel

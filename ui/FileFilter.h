@@ -3,6 +3,7 @@
 // "Text (*.ext)|*.ext|All Files (*.*)|*.*||", read once for every windowing
 // layer.
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -25,5 +26,9 @@ struct FileFilter {
 // without its pattern part; a pair without patterns lets every file ("*")
 // through.
 std::vector<FileFilter> ParseFileFilter(std::u16string_view filter);
+
+// The filter of the file dialog for an update file of `model`: its own
+// extension first, then every file.
+std::u16string_view UpdateFileFilter(int32_t model);
 
 }  // namespace quorvel

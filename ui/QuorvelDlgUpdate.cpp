@@ -12,6 +12,7 @@
 #include "serial/PortLayer.h"
 #include "ui/DialogTemplates.h"
 #include "ui/QuorvelDlg.h"
+#include "ui/FileFilter.h"
 #include "update/RecordTransfer.h"
 #include "update/UpdateFile.h"
 #include "update/UpdateMessages.h"
@@ -22,8 +23,6 @@ using namespace protocol;
 
 namespace {
 
-constexpr char16_t kFilterModel1[] = u"Config Files (*.kyc)|*.kyc|All Files (*.*)|*.*||";
-constexpr char16_t kFilterModel2[] = u"Config Files (*.pkc)|*.pkc|All Files (*.*)|*.*||";
 // What the desktop shows for the program while a job holds the session end.
 constexpr char16_t kSessionHoldReason[] =
     u"A device's firmware is being updated. Ending the session now would leave the device "
@@ -66,7 +65,7 @@ void CQuorvelDlg::OnUpdateClicked() {
 }
 
 Text CQuorvelDlg::ChooseUpdateFile(DeviceModel model) {
-  return m_wnd->ChooseFile(model == kModel1 ? kFilterModel1 : kFilterModel2);
+  return m_wnd->ChooseFile(Text(UpdateFileFilter(model)));
 }
 
 void CQuorvelDlg::RunUpdateModel1() { RunUpdate(kModel1); }

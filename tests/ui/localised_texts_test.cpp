@@ -13,6 +13,7 @@
 #include "ui/DialogTemplates.h"
 #include "ui/LocalisedTexts.h"
 #include "ui/QuorvelDlg.h"
+#include "ui/StationModel.h"
 
 namespace quorvel {
 namespace {
@@ -99,6 +100,11 @@ TEST_F(LocalisedTextsTest, OurJapaneseFileGivesEveryText) {
     EXPECT_NE(texts[i], u"df") << kKeys[i];
     EXPECT_NE(texts[i], kEnglish[i]) << kKeys[i];
   }
+  // The station window's labels come from the same file.
+  const StationLabels station = LoadStationLabels(env);
+  EXPECT_EQ(station.caption, u"アップデートステーション");
+  EXPECT_EQ(station.transferring, texts[10]);
+  EXPECT_EQ(LoadStationLabels(Env("")).caption, u"Update Station");
 }
 
 TEST_F(LocalisedTextsTest, NoLanguageFileGivesDefaultEverywhere) {
