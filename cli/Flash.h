@@ -70,6 +70,10 @@ using EventSink = std::function<void(const Event&)>;
 // "com5" or "\\.\COM5" as "\\.\COM5", another name in the device
 // namespace.
 std::string PortDevicePath(const std::string& name);
+// The port as its users name it, in everything the program shows and logs:
+// the device path on POSIX systems; "COM12" for "\\.\COM12" on Windows.
+// PortDevicePath of a label opens the same port.
+std::string PortLabel(const std::string& devicePath);
 // What tells ports apart: two names of one port (a link to it) give the
 // same key.
 std::string PortKey(const std::string& devicePath);

@@ -81,11 +81,11 @@ std::string AnsweringAdapterPort(int32_t model, uint32_t waitMs, const std::func
   const AnsweringAdapter answer = FindAnsweringAdapter(link, SystemPortPlatform(), model, waitMs, stop);
   link.ClosePort();
   if (!answer.found) return {};
-  return PortDevicePath(ToUtf8(answer.portName));
+  return PortLabel(PortDevicePath(ToUtf8(answer.portName)));
 }
 
 std::string PortProblem(const std::string& devicePath) {
-  const PortAccessResult r = CheckPortAccess(devicePath);
+  const PortAccessResult r = CheckPortAccess(PortDevicePath(devicePath));
   switch (r.access) {
     case PortAccess::Available:
       return {};

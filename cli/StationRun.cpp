@@ -321,7 +321,7 @@ int RunStation(const StationSetup& setup) {
           const bool taken = std::any_of(slots.begin(), slots.end(), [&](const Slot& slot) {
             return slot.live && SameFile(slot.job.port) == key;
           });
-          if (!taken && PortProblem(p.devicePath).empty()) startSlot(p.devicePath, false, listed);
+          if (!taken && PortProblem(p.devicePath).empty()) startSlot(PortLabel(p.devicePath), false, listed);
         }
       }
     }

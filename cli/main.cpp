@@ -212,7 +212,7 @@ int Parse(int argc, char* argv[], Options& o) {
         const std::string examples = PortNameExamples();
         return UsageError(o, "--port needs a port, such as " + examples.substr(examples.rfind(' ') + 1));
       }
-      o.ports.push_back(PortDevicePath(port));
+      o.ports.push_back(PortLabel(PortDevicePath(port)));
     } else if (arg == "-a" || arg == "--all") {
       o.all = true;
     } else if (arg == "-w" || arg == "--wait") {

@@ -17,6 +17,8 @@ std::string PortDevicePath(const std::string& name) {
   return deviceDir + name;
 }
 
+std::string PortLabel(const std::string& devicePath) { return devicePath; }
+
 std::string PortKey(const std::string& devicePath) {
   std::error_code ec;
   const std::string real = std::filesystem::weakly_canonical(devicePath, ec).string();

@@ -24,9 +24,18 @@ std::string PortDevicePath(const std::string& name) {
   return std::string(kDeviceSpace) + bare;
 }
 
+std::string PortLabel(const std::string& devicePath) {
+  constexpr std::string_view kDeviceSpace = "\\\\.\\";
+  const std::string path = PortDevicePath(devicePath);
+  const std::string bare = path.substr(kDeviceSpace.size());
+  const bool com = path.starts_with(kDeviceSpace) && bare.starts_with("COM") && bare.size() > 3 &&
+                   bare.find_first_not_of("0123456789", 3) == std::string::npos;
+  return com ? bare : path;
+}
+
 // A COM port has no other name in the device namespace than the one
 // PortDevicePath gives it.
-std::string PortKey(const std::string& devicePath) { return devicePath; }
+std::string PortKey(const std::string& devicePath) { return PortDevicePath(devicePath); }
 
 const char* PortNameExamples() { return "\\\\.\\COM12, com5 or COM5"; }
 

@@ -238,7 +238,7 @@ class ThreadJobHost final : public JobHost {
     end.ended = true;
     end.endedHow = "the job ended without a result";
     try {
-      end.status = static_cast<int>(task(port, sink, control));
+      end.status = static_cast<int>(task(PortDevicePath(port), sink, control));
     } catch (const std::exception& e) {
       end.status = static_cast<int>(Outcome::Failed);
       end.endedHow = std::string("the job failed: ") + e.what();

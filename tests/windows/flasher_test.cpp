@@ -166,8 +166,8 @@ TEST_F(FlasherTest, UpdatesPortsByTheirWindowsNames) {
     EXPECT_EQ(run.status, c.status) << run.output;
     for (size_t p = 0; p < c.ports.size(); ++p) {
       const std::string& port = c.ports[p];
-      // Every name of the port is shown as the device namespace's.
-      const std::string shown = "\\\\\\\\.\\\\COM" + port.substr(port.find_first_of("0123456789"));
+      // Every name of the port is shown as its users name it: "COM7".
+      const std::string shown = "COM" + port.substr(port.find_first_of("0123456789"));
       int lastProgress = -1;
       std::string result;
       for (const std::string& line : run.lines) {
@@ -218,7 +218,7 @@ TEST_F(FlasherTest, StationFlashesEachDevicePutIn) {
   ASSERT_EQ(records.size(), 2u);
   for (const std::string& record : records) {
     EXPECT_EQ(Field(record, "result"), "success") << record;
-    EXPECT_EQ(Field(record, "port"), "\\\\\\\\.\\\\" + second) << record;
+    EXPECT_EQ(Field(record, "port"), second) << record;
   }
   const std::vector<uint8_t> image = ImageOf(good);
   std::vector<uint8_t> twice = image;
