@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "QtTestHelpers.h"
+#include "support/posix/FlashRun.h"
+#include "serial/PortPlatform.h"
 #include "link/Protocol.h"
 #include "sim/DemoDevice.h"
 #include "sim/SimulatedDevice.h"
@@ -130,6 +132,33 @@ TEST(StationWindow, TilesFollowTheirSlotsAFailureIsHeldUntilRemovalAndEachDevice
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(w.Model()->Passed(), 1);
   EXPECT_EQ(w.Model()->Failed(), 1);
+}
+
+// With no port named, every adapter is a slot: one plugged in while the
+// station runs gets a tile of its own, with its serial number, and its
+// device is flashed.
+TEST(StationWindow, AnAdapterPluggedInWhileItRunsGetsATile) {
+  quorvel::test::Machine m;
+  for (const std::string& env : m.Env()) {
+    const size_t eq = env.find('=');
+    setenv(env.substr(0, eq).c_str(), env.substr(eq + 1).c_str(), 1);  // NOLINT(concurrency-mt-unsafe): before the child starts
+  }
+  sim::TempDir dir;
+  const std::string log = (dir.Path() / "station.log").string();
+  const std::unique_ptr<PortPlatform> ports = MakeSysfsPortPlatform(m.sysfs.RootString());
+  Environment env;
+  env.portPlatform = ports.get();
+  const auto first = m.Plug("ttyUSB0", "A10001");
+  StationWindow w(Config({}, log), env);
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return Shows(w, m.Path("ttyUSB0"), TileState::Pass); }, kWaitMs));
+  const auto second = m.Plug("ttyUSB1", "B20002");
+  ASSERT_TRUE(WaitFor([&] { return Shows(w, m.Path("ttyUSB1"), TileState::Pass); }, kWaitMs));
+  EXPECT_EQ(w.Model()->Tiles().size(), 2u);
+  EXPECT_EQ(ToUtf8(TileOf(w, m.Path("ttyUSB1"))->serial), "B20002");
+  w.findChild<QPushButton*>(QStringLiteral("stop"))->click();
+  ASSERT_TRUE(WaitFor([&] { return !w.Running(); }, kWaitMs));
+  EXPECT_EQ(LogLines(log).size(), 2u);
 }
 
 // Stop and closing the window during a transfer ask first, and the station
