@@ -536,6 +536,7 @@ int main(int argc, char* argv[]) {
   StartOutput();
   std::vector<std::string> args = ProgramArguments(argc, argv);
   std::vector<char*> pointers;
+  pointers.reserve(args.size() + 1);
   for (std::string& arg : args) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   return FinishOutput(Run(static_cast<int>(args.size()), pointers.data()));

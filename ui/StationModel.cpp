@@ -1,5 +1,6 @@
 #include "ui/StationModel.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -208,7 +209,7 @@ std::optional<size_t> StationModel::Feed(std::string_view line) {
     tile.version = version;
   } else if (state == "handshake" || state == "transferring") {
     tile.state = TileState::Flashing;
-    tile.progress = f.contains("progress") ? std::atoi(f["progress"].c_str()) : 0;
+    tile.progress = f.contains("progress") ? static_cast<int>(std::strtol(f["progress"].c_str(), nullptr, 10)) : 0;
   } else if (state == "done") {
     if (f["result"] == "success") {
       tile.state = TileState::Pass;
@@ -262,7 +263,7 @@ Text StationModel::RunningTime(uint64_t nowMs) const {
 
 Text StationModel::TotalsText(uint64_t nowMs) const {
   Text totals = Replace(Replace(m_labels.totals, u"%1", Decimal(Passed())), u"%2", Decimal(Failed()));
-  totals += u"   " + Replace(m_labels.perHour, u"%1", Decimal(static_cast<long long>(DevicesPerHour(nowMs) + 0.5)));
+  totals += u"   " + Replace(m_labels.perHour, u"%1", Decimal(std::llround(DevicesPerHour(nowMs))));
   return totals + u"   " + Replace(m_labels.running, u"%1", RunningTime(nowMs));
 }
 

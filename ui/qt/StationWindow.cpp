@@ -144,7 +144,9 @@ StationWindow::StationWindow(StationConfig config, Environment env, QWidget* par
   });
   connect(&m_tick, &QTimer::timeout, this, &StationWindow::Tick);
   if (m_config.model != 0 && !m_config.file.empty()) {
-    QTimer::singleShot(0, this, &StationWindow::Start);
+    m_startSoon.setSingleShot(true);
+    connect(&m_startSoon, &QTimer::timeout, this, &StationWindow::Start);
+    m_startSoon.start(0);
   }
 }
 

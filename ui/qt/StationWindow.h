@@ -87,6 +87,7 @@ class StationWindow : public QWidget {
   QElapsedTimer m_clock;
   QProcess m_process;
   QTimer m_tick;
+  QTimer m_startSoon;  // a start from the command line, once the window is up
   QByteArray m_pendingOut;
   QByteArray m_pendingErr;
   bool m_stopRequested = false;
